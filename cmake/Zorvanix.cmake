@@ -71,3 +71,15 @@ function(zv_wine_test name)
   add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${dir})
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
 endfunction()
+
+# zv_add_subdirectories(): adds every immediate subfolder that has a
+# CMakeLists.txt, so subsystems can be added without editing their parent.
+macro(zv_add_subdirectories)
+  file(GLOB zv_children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT zv_children)
+  foreach(zv_child ${zv_children})
+    if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${zv_child} AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${zv_child}/CMakeLists.txt)
+      add_subdirectory(${zv_child})
+    endif()
+  endforeach()
+endmacro()
