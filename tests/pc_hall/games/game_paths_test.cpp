@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "common/locations.h"
 #include "game_paths.h"
+#include "housekeeping.h"
+#include "test_support.h"
 #include "game_state.h"
 
 namespace {
@@ -42,6 +45,32 @@ TEST(GameState, GameIds) {
   ostrelle::PackGameId(L"000123", &length, &value);
   EXPECT_EQ(length, 6u);
   EXPECT_EQ(value, 123);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Housekeeping, InstalledGameFolderNeedsTheGamesShape) {
+  EXPECT_EQ(ostrelle::InstalledGameFolder(L"D:\\S\\Games\\Hero\\Hero\\hero.exe"), L"D:\\S\\Games\\Hero");
+  EXPECT_EQ(ostrelle::InstalledGameFolder(L"D:\\S\\Games\\Hero\\Hero\\bin\\hero.exe"), L"D:\\S\\Games\\Hero");
+  for (const wchar_t* path : {L"C:\\hero.exe", L"D:\\S\\Games\\Hero\\hero.exe", L"D:\\Hero\\Hero\\hero.exe",
+                              L"hero.exe", L""}) {
+    EXPECT_EQ(ostrelle::InstalledGameFolder(path), L"") << static_cast<const void*>(path);
+  }
+}
+
+TEST(Housekeeping, RemoveTreeClearsAFolderButNeverADriveRoot) {
+  zvtest::TempFolder temp(L"tree");
+  const std::wstring top = temp / L"top";
+  zv::CreateFolderTree(top + L"\\a\\b");
+  zvtest::WriteFileBytes(top + L"\\a\\b\\f.txt", "x");
+  zvtest::WriteFileBytes(top + L"\\g.txt", "y");
+  EXPECT_TRUE(ostrelle::RemoveTree(top + L"\\"));
+  EXPECT_EQ(::GetFileAttributesW(top.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_FALSE(ostrelle::RemoveTree(L"C:\\"));
+  EXPECT_FALSE(ostrelle::RemoveTree(L"C:"));
+  EXPECT_FALSE(ostrelle::RemoveTree(temp / L"missing"));
 }
 
 }  // namespace
