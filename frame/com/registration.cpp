@@ -130,10 +130,13 @@ HRESULT UnregisterEmbeddedTypeLib(ComModule& module, bool perUser) {
   library->ReleaseTLibAttr(attributes);
   ClassesRootOverride classesRoot;
   RETURN_IF_FAILED(classesRoot.Begin(perUser));
-  const HRESULT hr = ::UnRegisterTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid, copy.syskind);
   // A library that is not registered is already in the wanted state.
-  if (hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_LIBNOTREGISTERED) return S_OK;
-  return hr;
+  UniqueBstr registeredPath;
+  if (FAILED(::QueryPathOfRegTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid,
+                                     registeredPath.put()))) {
+    return S_OK;
+  }
+  return ::UnRegisterTypeLib(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid, copy.syskind);
 }
 
 HRESULT ServerGetClassObject(const ServerInfo& server, REFCLSID classId, REFIID iid, void** out) {
