@@ -38,6 +38,7 @@ bool GameProcess::IsRunning() const { return processId_ != 0 && IsProcessRunning
 
 HRESULT GameProcess::Start(const std::wstring& startupPath, const std::wstring& arguments) {
   RETURN_HR_IF(E_INVALIDARG, startupPath.empty());
+  if (IsRunning()) return S_FALSE;
   const std::wstring workingFolder = FolderOf(startupPath);
   std::wstring commandLine = startupPath + L" " + arguments;
   RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE),

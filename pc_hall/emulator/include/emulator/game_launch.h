@@ -26,6 +26,7 @@ class GameProcess {
 
   // Starts "<startupPath> <arguments>" in the startup program's folder, a
   // ".bat" program with a hidden window, and records its process id.
+  // S_FALSE, starting nothing, while the game started last still runs.
   // E_INVALIDARG for an empty startup path; ERROR_FILENAME_EXCED_RANGE when
   // the command line or the folder would not fit. Nothing is recorded on
   // failure.
