@@ -48,6 +48,9 @@ class HallHost {
   // Loads the DLL, creates the hall object and connects the sink.
   HRESULT Load(const std::wstring& dllPath);
   void SetObserver(Observer observer) { observer_ = std::move(observer); }
+  // The hall object (its command interface), for callers that need its
+  // vtable rather than late binding.
+  IDispatch* Object() const { return object_.get(); }
 
   // Calls "call"(method, param1, param2); result receives the hall's answer.
   HRESULT Call(const std::wstring& method, const VARIANT& param1, const VARIANT& param2,

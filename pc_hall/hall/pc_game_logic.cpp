@@ -4,6 +4,8 @@
 
 #include "common/hresult.h"
 #include "common/locations.h"
+#include "containers/container_binding.h"
+#include "game_info_cache.h"
 
 namespace {
 
@@ -42,21 +44,47 @@ HRESULT CPCGameLogic::InternalQueryInterface(REFIID iid, void** out) {
 
 HRESULT CPCGameLogic::FinalConstruct() {
   RETURN_IF_FAILED(CreateMessageWindow(Module(), kHallWindowClass, L""));
+  ostrelle::CGameInfoCache::Instance().SetOwner(this);
   commands_.Clear();
   RETURN_IF_FAILED(InitCommandMap());
+  zv::LoadQuiver();
   productFolder_ = zv::ProductFolder();
   storePath_ = zv::ResolveStorePath();
   return S_OK;
 }
 
 void CPCGameLogic::FinalRelease() {
-  games_.clear();
+  ostrelle::CGameInfoCache::Instance().SetOwner(nullptr);
+  GameTable games;
+  {
+    std::lock_guard<std::mutex> guard(gamesLock_);
+    games.swap(games_);
+  }
+  for (auto& entry : games) {
+    if (auto game = std::dynamic_pointer_cast<ostrelle::CGameItem>(entry.second)) CloseGame(std::move(game));
+  }
+  games.clear();
   DestroyMessageWindow();
 }
 
 HRESULT CPCGameLogic::InitCommandMap() {
   static const zv::CommandMap<CPCGameLogic>::Entry kCommands[] = {
       {L"INIT", &CPCGameLogic::OnInit},
+      {L"ONZORVANADDGAME", &CPCGameLogic::OnAddGame},
+      {L"CREATEDOWNLOADGAME", &CPCGameLogic::OnRaiseToInstalled},
+      {L"CONTINUEDOWNLOADGAME", &CPCGameLogic::OnRaiseToInstalled},
+      {L"SETUPGAME", &CPCGameLogic::OnRaiseToInstalled},
+      {L"PAUSEDOWNLOADGAME", &CPCGameLogic::OnPauseDownload},
+      {L"DELETEDOWNLOADGAME", &CPCGameLogic::OnLowerToInfoReady},
+      {L"CANCELSETUPGAME", &CPCGameLogic::OnLowerToDownloaded},
+      {L"UNINSTALLGAME", &CPCGameLogic::OnLowerToDownloaded},
+      {L"UNINSTALLGAMETODOWNLOADEDSTATE", &CPCGameLogic::OnLowerToDownloaded},
+      {L"GETGAMEINFO", &CPCGameLogic::OnGetGameInfo},
+      {L"GETGAMESTATUS", &CPCGameLogic::OnGetGameStatus},
+      {L"STARTGAME", &CPCGameLogic::OnStartGame},
+      {L"SETSTOREPATH", &CPCGameLogic::OnSetStorePath},
+      {L"OPENGAMEPATH", &CPCGameLogic::OnOpenGamePath},
+      {L"DELETEGAME", &CPCGameLogic::OnDeleteGame},
   };
   return commands_.AddAll(kCommands);
 }
@@ -79,15 +107,29 @@ HRESULT CPCGameLogic::Dispatch(BSTR method, VARIANT param1, VARIANT param2, VARI
 }
 
 bool CPCGameLogic::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-  if (message != kGameStatusMessage) return false;
-  OnGameStatusMessage(wParam, lParam);
+  if (message == kGameStatusMessage) {
+    OnGameStatusMessage(wParam, lParam);
+  } else if (message == ostrelle::kHallStepMessage) {
+    OnHallStepMessage(wParam, lParam);
+  } else {
+    return false;
+  }
   result = 0;
   return true;
 }
 
 void CPCGameLogic::OnGameStatusMessage(WPARAM digits, LPARAM value) {
-  const auto found = games_.find(GameIdFromStatusMessage(digits, value));
-  if (found != games_.end()) found->second->FireStatusChanged();
+  std::shared_ptr<GameTableItem> game;
+  {
+    std::lock_guard<std::mutex> guard(gamesLock_);
+    const auto found = games_.find(GameIdFromStatusMessage(digits, value));
+    if (found != games_.end()) game = found->second;
+  }
+  if (game) game->FireStatusChanged();
+}
+
+void CPCGameLogic::OnHallStepMessage(WPARAM digits, LPARAM value) {
+  if (auto game = FindGame(GameIdFromStatusMessage(digits, value))) game->ContinueOnHallThread();
 }
 
 HRESULT CPCGameLogic::OnInit(VARIANT, VARIANT, VARIANT*) { return S_OK; }
