@@ -27,23 +27,28 @@ function(zv_product_binary target)
     PREFIX "")
 endfunction()
 
-# zv_typelib(target idl): compiles IDL into a type library with widl and adds
-# the folder holding it (and the generated header) to target's include and
-# resource search paths.
+# zv_typelib(target idl [sources...]): compiles IDL (a path relative to the
+# current source folder, or absolute) into a type library with widl for the
+# build's target, and puts the folder holding it and the generated header on
+# target's include and resource search paths; targets linking target see them
+# too. The listed sources (the .rc embedding the .tlb) are rebuilt with it.
 function(zv_typelib target idl)
+  get_filename_component(idl_path ${idl} ABSOLUTE)
   get_filename_component(name ${idl} NAME_WE)
   set(out ${CMAKE_CURRENT_BINARY_DIR}/${name}.tlb)
   set(hdr ${CMAKE_CURRENT_BINARY_DIR}/${name}_h.h)
   add_custom_command(OUTPUT ${out} ${hdr}
     COMMAND ${ZV_TRIPLE}-widl ${ZV_WIDL_FLAGS} -I/usr/include/wine/wine/windows
             -t -h -o ${out} -H ${hdr}
-            ${CMAKE_CURRENT_SOURCE_DIR}/${idl}
-    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${idl}
+            ${idl_path}
+    DEPENDS ${idl_path}
     COMMENT "widl ${idl}")
   add_custom_target(${target}_typelib DEPENDS ${out} ${hdr})
   add_dependencies(${target} ${target}_typelib)
-  target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
-  set_property(SOURCE ${ARGN} APPEND PROPERTY OBJECT_DEPENDS ${out})
+  target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_BINARY_DIR})
+  if(ARGN)
+    set_property(SOURCE ${ARGN} APPEND PROPERTY OBJECT_DEPENDS ${out})
+  endif()
 endfunction()
 
 # zv_wine_test(name SOURCES ... LIBS ... COPY targets ... [LABELS ...]):

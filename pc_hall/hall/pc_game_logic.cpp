@@ -1,0 +1,93 @@
+#include "pc_hall/pc_game_logic.h"
+
+#include <cwchar>
+
+#include "common/hresult.h"
+#include "common/locations.h"
+
+namespace {
+
+constexpr wchar_t kHallWindowClass[] = L"OstrelleHallWindow";
+
+// Longer than any decimal id of a signed 32-bit value with leading zeros the
+// host could mean; larger counts are refused instead of formatted.
+constexpr WPARAM kMaxGameIdDigits = 32;
+
+}  // namespace
+
+COstrelleModule& COstrelleModule::Instance() {
+  static COstrelleModule module;
+  return module;
+}
+
+std::wstring CPCGameLogic::GameIdFromStatusMessage(WPARAM digits, LPARAM value) {
+  if (digits > kMaxGameIdDigits) return {};
+  wchar_t format[16];
+  std::swprintf(format, sizeof(format) / sizeof(format[0]), L"%%.%dd", static_cast<int>(digits));
+  wchar_t id[kMaxGameIdDigits + 16];
+  if (std::swprintf(id, sizeof(id) / sizeof(id[0]), format, static_cast<int>(value)) < 0) return {};
+  return id;
+}
+
+HRESULT CPCGameLogic::InternalQueryInterface(REFIID iid, void** out) {
+  static const zv::InterfaceEntry kInterfaces[] = {
+      {&IID_IPCGameLogic, &zv::CastTo<CPCGameLogic, IPCGameLogic>},
+      {&IID_IDispatch, &zv::CastTo<CPCGameLogic, IPCGameLogic>},
+      {&IID_IProvideClassInfo, &zv::CastTo<CPCGameLogic, IProvideClassInfo2>},
+      {&IID_IProvideClassInfo2, &zv::CastTo<CPCGameLogic, IProvideClassInfo2>},
+      {&IID_IConnectionPointContainer, &zv::CastTo<CPCGameLogic, IConnectionPointContainer>},
+  };
+  return zv::QueryInterfaceTable(this, kInterfaces, iid, out);
+}
+
+HRESULT CPCGameLogic::FinalConstruct() {
+  RETURN_IF_FAILED(CreateMessageWindow(Module(), kHallWindowClass, L""));
+  commands_.Clear();
+  RETURN_IF_FAILED(InitCommandMap());
+  productFolder_ = zv::ProductFolder();
+  storePath_ = zv::ResolveStorePath();
+  return S_OK;
+}
+
+void CPCGameLogic::FinalRelease() {
+  games_.clear();
+  DestroyMessageWindow();
+}
+
+HRESULT CPCGameLogic::InitCommandMap() {
+  static const zv::CommandMap<CPCGameLogic>::Entry kCommands[] = {
+      {L"INIT", &CPCGameLogic::OnInit},
+  };
+  return commands_.AddAll(kCommands);
+}
+
+STDMETHODIMP CPCGameLogic::call(BSTR method, VARIANT param1, VARIANT param2, VARIANT* result) {
+  return zv::GuardBoundary([&] { return Dispatch(method, param1, param2, result); });
+}
+
+STDMETHODIMP CPCGameLogic::callfrom(BSTR method, BSTR, VARIANT param1, VARIANT param2, VARIANT* result) {
+  return zv::GuardBoundary([&] { return Dispatch(method, param1, param2, result); });
+}
+
+HRESULT CPCGameLogic::Dispatch(BSTR method, VARIANT param1, VARIANT param2, VARIANT* result) {
+  RETURN_HR_IF(E_INVALIDARG, method == nullptr);
+  zv::UniqueBstr key;
+  RETURN_IF_FAILED(zv::UpperCaseCopy(method, &key));
+  const Handler* handler = commands_.Find(key.get());
+  if (handler == nullptr) return S_FALSE;
+  return (this->**handler)(param1, param2, result);
+}
+
+bool CPCGameLogic::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+  if (message != kGameStatusMessage) return false;
+  OnGameStatusMessage(wParam, lParam);
+  result = 0;
+  return true;
+}
+
+void CPCGameLogic::OnGameStatusMessage(WPARAM digits, LPARAM value) {
+  const auto found = games_.find(GameIdFromStatusMessage(digits, value));
+  if (found != games_.end()) found->second->FireStatusChanged();
+}
+
+HRESULT CPCGameLogic::OnInit(VARIANT, VARIANT, VARIANT*) { return S_OK; }
