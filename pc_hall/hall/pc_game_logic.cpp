@@ -4,6 +4,7 @@
 
 #include "common/hresult.h"
 #include "common/locations.h"
+#include "containers/container_binding.h"
 
 namespace {
 
@@ -44,6 +45,7 @@ HRESULT CPCGameLogic::FinalConstruct() {
   RETURN_IF_FAILED(CreateMessageWindow(Module(), kHallWindowClass, L""));
   commands_.Clear();
   RETURN_IF_FAILED(InitCommandMap());
+  zv::LoadQuiver();
   productFolder_ = zv::ProductFolder();
   storePath_ = zv::ResolveStorePath();
   return S_OK;
