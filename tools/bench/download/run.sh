@@ -88,6 +88,7 @@ CONF
 stop_all() {
   [ -f "$work/nginx.pid" ] && kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
   [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null || true
+  rm -rf "$work/www" "$work/out"
 }
 
 winpath() { echo "Z:${1//\//\\}"; }
