@@ -382,4 +382,25 @@ TEST_F(EmulatorMgrTest, RemoveListenerWaitsForItsRunningNotice) {
   EXPECT_TRUE(leftBeforeReturn);
 }
 
+TEST_F(EmulatorMgrTest, GameAskingAgainWhileNoticesRunHearsOnce) {
+  ServeArchive();
+  const auto firstInformation = Information("1201", Entries());
+  const auto secondInformation = Information("1202", Entries());
+  BlockingListener blocking;
+  RecordingListener waiting;
+  ASSERT_TRUE(blocking.entered());
+  EXPECT_EQ(CEmulatorMgr::kDownloading, manager().EnsureEmulator(L"1201", firstInformation.get(), &blocking));
+  EXPECT_EQ(CEmulatorMgr::kDownloading, manager().EnsureEmulator(L"1202", secondInformation.get(), &waiting));
+  ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(blocking.entered(), kDownloadTimeoutMs));
+
+  // Ready now, but both still hear of it from the manager alone.
+  EXPECT_EQ(CEmulatorMgr::kDownloading, manager().EnsureEmulator(L"1201", firstInformation.get(), &blocking));
+  EXPECT_EQ(CEmulatorMgr::kDownloading, manager().EnsureEmulator(L"1202", secondInformation.get(), &waiting));
+  blocking.Release();
+  ASSERT_TRUE(zvtest::WaitFor([&] { return waiting.told() > 0; }, kDownloadTimeoutMs));
+  EXPECT_EQ(1, waiting.told());
+  EXPECT_EQ(CEmulatorMgr::kReady, manager().EnsureEmulator(L"1202", secondInformation.get(), &waiting));
+  EXPECT_EQ(1, waiting.told());
+}
+
 }  // namespace
