@@ -12,7 +12,11 @@ namespace {
 
 constexpr DWORD kConnectTimeoutMs = 15000;
 constexpr DWORD kReceiveTimeoutMs = 30000;
-constexpr DWORD kReadChunk = 256 * 1024;
+constexpr DWORD kMinReadChunk = 4 * 1024;
+constexpr DWORD kStartReadChunk = 64 * 1024;
+constexpr DWORD kMaxReadChunk = 1024 * 1024;
+constexpr ULONGLONG kFastReadMs = 20;
+constexpr ULONGLONG kSlowReadMs = 100;
 
 bool IsTransientStatus(DWORD status) {
   return status == 408 || status == 429 || (status >= 500 && status <= 599);
@@ -89,6 +93,24 @@ ResponseInfo DescribeResponse(HINTERNET request, DWORD status) {
   return info;
 }
 
+// A blocking read returns only when its buffer is full, so the read size
+// follows the stream's pace: large reads while data streams in, small ones
+// on a slow link, so that a cancel is seen within about kSlowReadMs.
+class ReadSizer {
+ public:
+  DWORD size() const { return size_; }
+  void Adapt(bool filled, ULONGLONG elapsedMs) {
+    if (filled && elapsedMs < kFastReadMs) {
+      size_ = std::min(size_ * 2, kMaxReadChunk);
+    } else if (elapsedMs > kSlowReadMs) {
+      size_ = std::max(size_ / 2, kMinReadChunk);
+    }
+  }
+
+ private:
+  DWORD size_ = kStartReadChunk;
+};
+
 }  // namespace
 
 UniqueInternet OpenSession() {
@@ -112,9 +134,8 @@ FetchOutcome OpenRequest(HINTERNET session, const std::wstring& url, int64_t fro
     if (!validator.empty()) headers += L"If-Range: " + validator + L"\r\n";
   }
   const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
-                      INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_KEEP_CONNECTION;
-  UniqueInternet request(::InternetOpenUrlW(session, url.c_str(),
-                                            headers.empty() ? nullptr : headers.c_str(),
+                      INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES;
+  UniqueInternet request(::InternetOpenUrlW(session, url.c_str(), headers.empty() ? nullptr : headers.c_str(),
                                             headers.empty() ? 0 : static_cast<DWORD>(-1), flags, 0));
   if (!request) {
     return IsTransientError(::GetLastError()) ? FetchOutcome::kTransient : FetchOutcome::kPermanent;
@@ -134,21 +155,18 @@ FetchOutcome OpenRequest(HINTERNET session, const std::wstring& url, int64_t fro
 
 FetchOutcome ReadBody(HINTERNET request, HANDLE file, int64_t offset, int64_t limit,
                       std::atomic<int64_t>* done, const std::function<bool()>& shouldStop) {
-  std::vector<char> buffer(kReadChunk);
+  std::vector<char> buffer(kMaxReadChunk);
+  ReadSizer sizer;
   for (;;) {
-    const int64_t remaining = limit < 0 ? static_cast<int64_t>(kReadChunk) : limit - done->load();
+    const int64_t remaining = limit < 0 ? static_cast<int64_t>(kMaxReadChunk) : limit - done->load();
     if (remaining <= 0) return FetchOutcome::kDone;
     if (shouldStop()) return FetchOutcome::kAborted;
-    // Waiting for data first keeps a read from blocking until a whole chunk
-    // has arrived, so a cancel is seen as soon as the next data comes in.
-    DWORD available = 0;
-    if (!::InternetQueryDataAvailable(request, &available, 0, 0)) return FetchOutcome::kTransient;
-    if (available == 0) return limit < 0 ? FetchOutcome::kDone : FetchOutcome::kTransient;
-    const DWORD wanted = static_cast<DWORD>(
-        std::min<int64_t>({static_cast<int64_t>(available), static_cast<int64_t>(kReadChunk), remaining}));
+    const DWORD wanted = static_cast<DWORD>(std::min<int64_t>(sizer.size(), remaining));
+    const ULONGLONG started = ::GetTickCount64();
     DWORD got = 0;
     if (!::InternetReadFile(request, buffer.data(), wanted, &got)) return FetchOutcome::kTransient;
     if (got == 0) return limit < 0 ? FetchOutcome::kDone : FetchOutcome::kTransient;
+    sizer.Adapt(got == wanted, ::GetTickCount64() - started);
     const uint64_t position = static_cast<uint64_t>(offset + done->load());
     OVERLAPPED at = {};
     at.Offset = static_cast<DWORD>(position);

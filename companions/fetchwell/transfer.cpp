@@ -125,7 +125,12 @@ TransferResult Transfer::OpenFresh(OpenedResponse* response) {
   int failures = 0;
   for (;;) {
     if (ShouldStop()) return TransferResult::kCancelled;
-    switch (OpenRequest(session_.get(), request_.url, 0, -1, std::wstring(), response)) {
+    // When splitting is allowed the first request asks for a small first
+    // range: its answer tells whether ranges work and how large the file is,
+    // and closing it costs nothing (closing an unfinished full answer makes
+    // WinINet read the rest of it to keep the connection).
+    const int64_t to = request_.allowSplit ? kProbeBytes - 1 : -1;
+    switch (OpenRequest(session_.get(), request_.url, 0, to, std::wstring(), response)) {
       case FetchOutcome::kDone:
         return TransferResult::kComplete;
       case FetchOutcome::kTransient:
@@ -148,8 +153,8 @@ TransferResult Transfer::OpenFresh(OpenedResponse* response) {
 bool Transfer::StartPlan(OpenedResponse response) {
   const ResponseInfo& info = response.info;
   const int64_t size = info.totalSize;
-  const bool split = request_.allowSplit && size >= kSplitThreshold && info.acceptsRanges &&
-                     !info.validator.empty();
+  const bool split = request_.allowSplit && size >= kSplitThreshold &&
+                     (info.statusCode == 206 || info.acceptsRanges) && !info.validator.empty();
   UniqueFile file = OpenTempForWriting(request_.tempPath, CREATE_ALWAYS);
   if (!file || (split && !SetFileLength(file.get(), size))) return false;
   file.reset();
@@ -269,7 +274,7 @@ FetchOutcome Transfer::RunSegment(Segment& segment) {
         segment.done = 0;
       }
       const int64_t from = segment.begin + segment.done.load();
-      const int64_t to = single ? -1 : segment.end.load() - 1;
+      const int64_t to = single ? -1 : std::min(segment.end.load(), from + kMaxRangeBytes) - 1;
       const FetchOutcome opened = OpenRequest(session_.get(), request_.url, from, to, validator, &response);
       if (opened == FetchOutcome::kTransient) {
         const FetchOutcome next = WaitBeforeRetry(&failures);
@@ -283,16 +288,24 @@ FetchOutcome Transfer::RunSegment(Segment& segment) {
       }
     }
     const int64_t end = segment.end.load();
-    const FetchOutcome read = ReadBody(response.request.get(), file.get(), segment.begin,
-                                       end >= 0 ? end - segment.begin : -1, &segment.done,
-                                       [this] { return ShouldStop(); });
+    const int64_t bodyLength = response.info.contentLength;
+    int64_t stopAt = end >= 0 ? end - segment.begin : -1;
+    if (bodyLength >= 0) {
+      const int64_t bodyEnd = segment.done.load() + bodyLength;
+      stopAt = stopAt < 0 ? bodyEnd : std::min(stopAt, bodyEnd);
+    }
+    FetchOutcome read = ReadBody(response.request.get(), file.get(), segment.begin, stopAt, &segment.done,
+                                 [this] { return ShouldStop(); });
     response.request.reset();
     if (read == FetchOutcome::kDone) {
       if (end < 0) {
         segment.end = segment.begin + segment.done.load();
         size_ = segment.end.load();
       }
-      return FetchOutcome::kDone;
+      if (segment.Finished()) return FetchOutcome::kDone;
+      // This answer was one piece of the segment; an empty one is a fault.
+      if (bodyLength != 0) continue;
+      read = FetchOutcome::kTransient;
     }
     if (read != FetchOutcome::kTransient) return read;
     if (segment.done.load() > furthest) {

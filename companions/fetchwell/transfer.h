@@ -24,6 +24,11 @@ namespace zv::fetchwell {
 
 constexpr int64_t kSplitThreshold = 4 * 1024 * 1024;
 constexpr size_t kMaxConnections = 4;
+// The first request of a download that may be split asks for this much.
+constexpr int64_t kProbeBytes = 1024 * 1024;
+// One request of a split segment asks for at most this much, which bounds
+// what WinINet still reads when a cancelled request is closed.
+constexpr int64_t kMaxRangeBytes = 16 * 1024 * 1024;
 
 enum class TransferResult { kComplete, kCancelled, kFailed };
 

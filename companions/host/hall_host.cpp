@@ -23,8 +23,32 @@ HRESULT ClassFactoryOf(HMODULE module, REFCLSID clsid, IClassFactory** factory) 
   return getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(factory));
 }
 
-// The one creatable class that the DLL's embedded type library describes.
-HRESULT FindCoclass(const std::wstring& dllPath, CLSID* clsid) {
+// The default (non-source) interface of a coclass.
+HRESULT DefaultInterfaceOf(ITypeInfo* coclass, IID* iid) {
+  TYPEATTR* attributes = nullptr;
+  RETURN_IF_FAILED(coclass->GetTypeAttr(&attributes));
+  const WORD count = attributes->cImplTypes;
+  coclass->ReleaseTypeAttr(attributes);
+  for (UINT i = 0; i < count; ++i) {
+    INT flags = 0;
+    HREFTYPE reference = 0;
+    ComPtr<ITypeInfo> implemented;
+    if (FAILED(coclass->GetImplTypeFlags(i, &flags)) || (flags & IMPLTYPEFLAG_FSOURCE) ||
+        !(flags & IMPLTYPEFLAG_FDEFAULT) || FAILED(coclass->GetRefTypeOfImplType(i, &reference)) ||
+        FAILED(coclass->GetRefTypeInfo(reference, implemented.put()))) {
+      continue;
+    }
+    RETURN_IF_FAILED(implemented->GetTypeAttr(&attributes));
+    *iid = attributes->guid;
+    implemented->ReleaseTypeAttr(attributes);
+    return S_OK;
+  }
+  return TYPE_E_ELEMENTNOTFOUND;
+}
+
+// The one creatable class that the DLL's embedded type library describes,
+// and its command interface.
+HRESULT FindCoclass(const std::wstring& dllPath, CLSID* clsid, IID* commandInterface) {
   ComPtr<ITypeLib> library;
   RETURN_IF_FAILED(::LoadTypeLibEx(dllPath.c_str(), REGKIND_NONE, library.put()));
   const UINT count = library->GetTypeInfoCount();
@@ -37,7 +61,7 @@ HRESULT FindCoclass(const std::wstring& dllPath, CLSID* clsid) {
     RETURN_IF_FAILED(info->GetTypeAttr(&attributes));
     *clsid = attributes->guid;
     info->ReleaseTypeAttr(attributes);
-    return S_OK;
+    return DefaultInterfaceOf(info.get(), commandInterface);
   }
   return TYPE_E_ELEMENTNOTFOUND;
 }
@@ -171,18 +195,21 @@ HallHost::HallHost() : arrived_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) 
 HallHost::~HallHost() {
   if (connection_ && cookie_) connection_->Unadvise(cookie_);
   connection_.reset();
+  commands_.reset();
   object_.reset();
   if (sink_) sink_->Release();
 }
 
 HRESULT HallHost::Load(const std::wstring& dllPath) {
   CLSID clsid;
-  RETURN_IF_FAILED(FindCoclass(dllPath, &clsid));
+  IID commandInterface;
+  RETURN_IF_FAILED(FindCoclass(dllPath, &clsid, &commandInterface));
   hall_.reset(::LoadLibraryExW(dllPath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
   RETURN_LAST_ERROR_IF(!hall_);
   ComPtr<IClassFactory> factory;
   RETURN_IF_FAILED(ClassFactoryOf(hall_.get(), clsid, factory.put()));
   RETURN_IF_FAILED(factory->CreateInstance(nullptr, IID_IDispatch, object_.put_void()));
+  object_.QueryTo(commandInterface, commands_.put_void());
 
   ComPtr<IProvideClassInfo2> classInfo;
   RETURN_IF_FAILED(object_.As(&classInfo));
@@ -199,11 +226,12 @@ HRESULT HallHost::Load(const std::wstring& dllPath) {
 HRESULT HallHost::Call(const std::wstring& method, const VARIANT& param1, const VARIANT& param2,
                        VARIANT* result) {
   RETURN_HR_IF(E_UNEXPECTED, !object_);
+  UniqueBstr methodText(::SysAllocStringLen(method.data(), static_cast<UINT>(method.size())));
+  RETURN_IF_NULL_ALLOC(methodText.get());
+  if (commands_) return commands_->call(methodText.get(), param1, param2, result);
   DISPID callId = 0;
   LPOLESTR name = const_cast<LPOLESTR>(L"call");
   RETURN_IF_FAILED(object_->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &callId));
-  UniqueBstr methodText(::SysAllocStringLen(method.data(), static_cast<UINT>(method.size())));
-  RETURN_IF_NULL_ALLOC(methodText.get());
   VARIANT arguments[3];
   arguments[0] = param2;
   arguments[1] = param1;

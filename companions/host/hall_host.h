@@ -36,6 +36,13 @@ std::wstring DescribeVariant(const VARIANT& value, int depth = 0);
 // The plain value used for comparisons: strings unquoted.
 std::wstring PlainValue(const VARIANT& value);
 
+// A hall's command interface as its vtable lays it out: IDispatch's seven
+// methods, then call. Calling through it keeps S_FALSE, which IDispatch::Invoke
+// folds into S_OK.
+struct HallCommands : public IDispatch {
+  virtual HRESULT STDMETHODCALLTYPE call(BSTR method, VARIANT param1, VARIANT param2, VARIANT* result) = 0;
+};
+
 class HallHost {
  public:
   using Observer = std::function<void(const HostEvent&)>;
@@ -75,6 +82,7 @@ class HallHost {
   UniqueModule hall_;
   UniqueModule scriptObjects_;
   ComPtr<IDispatch> object_;
+  ComPtr<HallCommands> commands_;  // null when the object answers only IDispatch
   ComPtr<IConnectionPoint> connection_;
   DWORD cookie_ = 0;
   Sink* sink_ = nullptr;

@@ -1,7 +1,6 @@
 #include "test_support.h"
 
 #include <atomic>
-#include <thread>
 #include <vector>
 
 #include "common/handles.h"
@@ -98,21 +97,34 @@ ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs) {
   zv::UniqueHandle process(info.hProcess), thread(info.hThread);
   writeEnd.reset();
 
-  std::thread reader([&result, pipe = readEnd.get()] {
+  // Read only what is there: a Wine service the child starts (rpcss for COM,
+  // say) inherits the pipe and keeps it open long after the child is gone, so
+  // waiting for the end of the pipe could hang.
+  const auto drain = [&result, pipe = readEnd.get()] {
     char chunk[4096];
+    DWORD available = 0;
     DWORD read = 0;
-    while (::ReadFile(pipe, chunk, sizeof(chunk), &read, nullptr) && read > 0) {
+    while (::PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
+           ::ReadFile(pipe, chunk, available < sizeof(chunk) ? available : sizeof(chunk), &read, nullptr) &&
+           read > 0) {
       result.output.append(chunk, read);
     }
-  });
-  if (::WaitForSingleObject(process.get(), timeoutMs) == WAIT_OBJECT_0) {
-    result.finished = true;
-    ::GetExitCodeProcess(process.get(), &result.exitCode);
-  } else {
-    ::TerminateProcess(process.get(), 1);
-    ::WaitForSingleObject(process.get(), 5000);
+  };
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  for (;;) {
+    drain();
+    if (::WaitForSingleObject(process.get(), 10) == WAIT_OBJECT_0) {
+      result.finished = true;
+      ::GetExitCodeProcess(process.get(), &result.exitCode);
+      break;
+    }
+    if (::GetTickCount64() >= deadline) {
+      ::TerminateProcess(process.get(), 1);
+      ::WaitForSingleObject(process.get(), 5000);
+      break;
+    }
   }
-  reader.join();
+  drain();
   return result;
 }
 

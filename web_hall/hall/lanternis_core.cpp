@@ -2,6 +2,7 @@
 
 #include "common/hresult.h"
 #include "common/trace.h"
+#include "containers/container_binding.h"
 
 namespace {
 
@@ -47,6 +48,7 @@ HRESULT CLanternisCore::FinalConstruct() {
   RETURN_IF_FAILED(commandMapResult_);
   zv::Trace(L"MMMMM----进入FinalConstruct");
   RETURN_IF_FAILED(CreateMessageWindow(Module(), kHallWindowClass, kHallWindowText));
+  zv::LoadQuiver();
   RETURN_IF_WIN32_BOOL_FALSE(::SetTimer(WindowHandle(), kIdleTimer, kIdleTimerPeriodMs, nullptr));
   return S_OK;
 }

@@ -1,8 +1,9 @@
 // fetchwell_cli URL SAVEPATH [--options A B C] [--cancel-at-half]
 // Downloads one URL through Fetchwell.dll and prints one line per final
 // report: "status=<s> size=<bytes> ms=<elapsed> path=<saved path>".
-// --cancel-at-half cancels once half the file is there, then requests it
-// again and prints both outcomes. Exit code 0 when the last report is 2.
+// --cancel-at-half cancels once half the file is there and stops, leaving
+// the partial file for a later run to resume. Exit code 0 when the final
+// report is the one asked for (2, or 3 with --cancel-at-half).
 #include <windows.h>
 
 #include <condition_variable>
@@ -26,7 +27,6 @@ class CliSink : public FileDownloadEvent {
       if (cancelAtHalf_ && !cancelSent_ && status->fileSize > 0 &&
           status->completedSize >= status->fileSize / 2) {
         cancelSent_ = true;
-        cancelledAt_ = status->completedSize;
         CFileDownloadManager::CancelDownloadFile(url_.c_str());
       }
       return 0;
@@ -51,7 +51,6 @@ class CliSink : public FileDownloadEvent {
   }
 
   int32_t size() const { return size_; }
-  int32_t cancelledAt() const { return cancelledAt_; }
   const std::string& path() const { return path_; }
 
  private:
@@ -60,7 +59,6 @@ class CliSink : public FileDownloadEvent {
   std::condition_variable done_;
   bool cancelAtHalf_ = false;
   bool cancelSent_ = false;
-  int32_t cancelledAt_ = 0;
   int final_ = 0;
   int32_t size_ = 0;
   std::string path_;
@@ -103,11 +101,8 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
   CliSink sink(url);
-  int status = RunOnce(sink, setting, cancelAtHalf);
-  if (cancelAtHalf && status == FileDownloadStatus::kCancelled) {
-    std::printf("cancelled_at=%ld\n", static_cast<long>(sink.cancelledAt()));
-    status = RunOnce(sink, setting, false);
-  }
+  const int status = RunOnce(sink, setting, cancelAtHalf);
   CFileDownloadManager::Uninit();
-  return status == FileDownloadStatus::kFinished ? 0 : 1;
+  const int wanted = cancelAtHalf ? FileDownloadStatus::kCancelled : FileDownloadStatus::kFinished;
+  return status == wanted ? 0 : 1;
 }

@@ -42,7 +42,7 @@ inline constexpr LONG kLoadOptionAttributeRecords = 8192;
 // record of child items. Every child is itself an item, handed out as
 // VT_DISPATCH. An item is used from one thread at a time.
 struct IQuiverItem : public IUnknown {
-  // VT_I1..VT_I8, VT_UI1..VT_UI4, VT_INT, VT_UINT and VT_BOOL store an
+  // VT_I1..VT_I8, VT_UI1..VT_UI8 (up to 2^63 - 1), VT_INT, VT_UINT and VT_BOOL store an
   // integer, VT_BSTR a text, VT_EMPTY clears; any other type gives
   // DISP_E_TYPEMISMATCH. Children are dropped.
   virtual HRESULT STDMETHODCALLTYPE SetValue(const VARIANT* value) = 0;

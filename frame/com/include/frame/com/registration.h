@@ -63,4 +63,7 @@ HRESULT ServerRegister(const ServerInfo& server, bool perUser);
 HRESULT ServerUnregister(const ServerInfo& server, bool perUser);
 HRESULT ServerInstall(const ServerInfo& server, BOOL install, const wchar_t* commandLine);
 
+// Supplied by each hall DLL; the exports of zv_frame_exports serve it.
+const ServerInfo& HallServer();
+
 }  // namespace zv

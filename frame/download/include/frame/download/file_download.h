@@ -30,8 +30,10 @@
 // Option B, resuming:
 //   1   partial data survives: a cancelled, failed or interrupted download
 //       keeps its temporary file "<target>.fwpart" (and the validator record
-//       "<target>.fwpart.meta" beside it), and a later request for the same
-//       target continues from there, fetching only the missing bytes;
+//       "<target>.fwpart.meta" beside it; with an empty save path both live
+//       in the engine's folder under a name taken from the URL), and a later
+//       request for the same URL and target continues from there, fetching
+//       only the missing bytes, or starts over when the server's copy changed;
 //   any other value: every request starts from zero and the temporary file
 //       is removed when the download ends without success.
 // Option C, connections:
