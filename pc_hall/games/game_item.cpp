@@ -9,6 +9,8 @@
 #include "common/settings.h"
 #include "common/text.h"
 #include "containers/container_binding.h"
+#include "emulator/emulator_mgr.h"
+#include "emulator/emulator_paths.h"
 #include "game_hall.h"
 #include "game_info_cache.h"
 #include "engine_requests.h"
@@ -184,9 +186,18 @@ void CGameItem::Advance() {
       if (!downloading_ && StartDownload()) SetState(kDownloaded);
       return;
     case kDownloaded:
-      if (hallId_ == kPcHallId) SetState(kPrepared);
+      if (hallId_ == kPcHallId) {
+        SetState(kPrepared);
+      } else {
+        EnsureEmulator();
+      }
       return;
     case kPrepared:
+      if (hallId_ == kEmulatorHallId) {
+        CopyPackage();
+        SetState(kInstalled);
+        return;
+      }
       if (hallId_ != kPcHallId || setupRunning_ || !OnHallThreadOrHandOff()) return;
       if (BeginSetup()) SetState(kInstalled);
       return;
@@ -212,6 +223,12 @@ void CGameItem::Regress() {
       SetState(kDownloading);
       return;
     case kPrepared:
+      // An emulator game has no setup to undo: its package stays in the ROM
+      // folder, as the emulator does.
+      if (hallId_ != kPcHallId) {
+        SetState(kDownloaded);
+        return;
+      }
       if (!OnHallThreadOrHandOff()) return;
       if (setupRunning_) {
         setup_->Terminate(FALSE);
@@ -244,7 +261,11 @@ void CGameItem::Restore() {
     ApplyGameInfo(info);
     const bool setupPresent = IsExistingFile(setupPath_);
     if (IsExistingFile(startupPath_)) {
-      if (hallId_ == kPcHallId) state = kInstalled;
+      if (hallId_ == kPcHallId) {
+        state = kInstalled;
+      } else if (hallId_ == kEmulatorHallId) {
+        state = RestoreEmulator();
+      }
     } else if (setupPresent && AllPartFilesPresent()) {
       state = kDownloaded;
       target_ = kRunning;
@@ -325,6 +346,54 @@ void CGameItem::BeginUninstall() {
   setup_->Uninstall(request);
 }
 
+void CGameItem::EnsureEmulator() {
+  emulatorListener_ = true;
+  if (zv::CEmulatorMgr::Instance().EnsureEmulator(gameId_, info_.get(), this) != zv::CEmulatorMgr::kReady) return;
+  ApplyEmulator();
+  SetState(kPrepared);
+}
+
+int CGameItem::RestoreEmulator() {
+  emulatorListener_ = true;
+  const bool ready = zv::CEmulatorMgr::Instance().EnsureEmulator(gameId_, info_.get(), this) == zv::CEmulatorMgr::kReady;
+  if (!ready || !CopyPackage()) return kDownloaded;
+  ApplyEmulator();
+  return kInstalled;
+}
+
+void CGameItem::OnEmulatorReady() {
+  Scope scope(*this);
+  if (closing_) return;
+  ApplyEmulator();
+  // A game taken down meanwhile asks again when it comes back up.
+  if (state_ == kDownloaded) SetState(kPrepared);
+}
+
+void CGameItem::ApplyEmulator() {
+  startupPath_ = zv::CEmulatorMgr::Instance().GetEmulatorProgram(gameId_, info_.get());
+  WriteConfig(L"startup", startupPath_);
+  std::wstring commandLine;
+  if (zv::PackageCommandLine(PackageName(), &commandLine)) commandLine_ = commandLine;
+  WriteConfig(L"cmdline", commandLine_);
+}
+
+bool CGameItem::CopyPackage() {
+  SetDownloading(false);
+  std::wstring source = setupPath_;
+  if (source.empty() && !parts_.empty()) source = parts_[0].localFile;
+  if (!IsExistingFile(source)) return false;
+  // The package name becomes a file name in the ROM folder: never a path.
+  const std::wstring packageName = PackageName();
+  const std::wstring romFolder = zv::CEmulatorMgr::Instance().GetRomFolder(gameId_, info_.get());
+  if (!IsSafeFileName(packageName) || romFolder.empty()) return false;
+  zv::CreateFolderTree(romFolder);
+  ::CopyFileW(source.c_str(), (romFolder + L"\\" + packageName).c_str(), FALSE);
+  QueueNotify(L"SetupEvent", TextVariant(gameId_), NumberVariant(zv::kSetupSucceeded));
+  return true;
+}
+
+std::wstring CGameItem::PackageName() const { return GameAttribute(info_.get(), gameId_, "pkgName"); }
+
 void CGameItem::OnSetupResult(const wchar_t*, int status, const wchar_t* folder) {
   Scope scope(*this);
   if (closing_) return;
@@ -379,6 +448,9 @@ void CGameItem::OpenLocation() {
   {
     Scope scope(*this);
     path = startupPath_;
+    if (!path.empty() && hallId_ == kEmulatorHallId) {
+      path = zv::CEmulatorMgr::Instance().GetRomFolder(gameId_, info_.get()) + L"\\" + PackageName();
+    }
   }
   if (path.empty()) return;
   const std::wstring parameters = L"/select, " + path;
@@ -676,6 +748,9 @@ bool CGameItem::Close() {
   }
   // Its workers report to this thread; their late reports find the item closing.
   if (setup) setup->Shutdown();
+  // Outside the lock: the manager waits for a notice running on another
+  // thread, which would be waiting for the lock.
+  if (emulatorListener_) zv::CEmulatorMgr::Instance().RemoveListener(gameId_, info_.get(), this);
   const ULONGLONG deadline = ::GetTickCount64() + kCloseWaitMs;
   while (!IdleForClose()) {
     if (::GetTickCount64() >= deadline) return false;

@@ -28,6 +28,7 @@
 
 #include "common/handles.h"
 #include "containers/quiver_interfaces.h"
+#include "emulator/emulator_event.h"
 #include "emulator/game_launch.h"
 #include "frame/download/file_download.h"
 #include "setup/game_setup.h"
@@ -39,7 +40,10 @@ namespace ostrelle {
 
 class GameHall;
 
-class CGameItem final : public FileDownloadEvent, public zv::GameSetupEvent, public GameTableItem {
+class CGameItem final : public FileDownloadEvent,
+                        public zv::GameSetupEvent,
+                        public zv::EmulatorEvent,
+                        public GameTableItem {
  public:
   CGameItem();
   ~CGameItem() override;
@@ -89,6 +93,9 @@ class CGameItem final : public FileDownloadEvent, public zv::GameSetupEvent, pub
   void OnSetupProgress(const wchar_t* gameId, int percent) override;
   std::wstring GetPartFileName(const std::wstring& partName) override;
 
+  // The emulator manager: this game's emulator has been unpacked. Any thread.
+  void OnEmulatorReady() override;
+
   const std::wstring& gameId() const { return gameId_; }
 
  private:
@@ -104,6 +111,18 @@ class CGameItem final : public FileDownloadEvent, public zv::GameSetupEvent, pub
   // to install.
   bool BeginSetup();
   void BeginUninstall();
+  // Emulator games: asks the emulator manager for the game's emulator and
+  // carries on at once when it is present.
+  void EnsureEmulator();
+  // Restore's view of an emulator game whose emulator program exists:
+  // Installed when the emulator is ready and the package was copied.
+  int RestoreEmulator();
+  // Emulator games: the emulator's program and the package's arguments.
+  void ApplyEmulator();
+  // Emulator games: copies the package into the emulator's ROM folder; false
+  // when there is nothing to copy.
+  bool CopyPackage();
+  std::wstring PackageName() const;
   bool EnsureSetupObject();
   bool StartDownload();
   void CancelDownload();
@@ -173,6 +192,7 @@ class CGameItem final : public FileDownloadEvent, public zv::GameSetupEvent, pub
   bool setupRunning_ = false;
   int downloadProgress_ = 0;
   bool closing_ = false;
+  bool emulatorListener_ = false;  // registered with the emulator manager
 };
 
 }  // namespace ostrelle

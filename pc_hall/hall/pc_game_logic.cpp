@@ -5,6 +5,7 @@
 #include "common/hresult.h"
 #include "common/locations.h"
 #include "containers/container_binding.h"
+#include "emulator/emulator_mgr.h"
 #include "game_info_cache.h"
 
 namespace {
@@ -50,6 +51,7 @@ HRESULT CPCGameLogic::FinalConstruct() {
   zv::LoadQuiver();
   productFolder_ = zv::ProductFolder();
   storePath_ = zv::ResolveStorePath();
+  zv::CEmulatorMgr::Instance().SetHall(this);
   return S_OK;
 }
 
@@ -64,6 +66,7 @@ void CPCGameLogic::FinalRelease() {
     if (auto game = std::dynamic_pointer_cast<ostrelle::CGameItem>(entry.second)) CloseGame(std::move(game));
   }
   games.clear();
+  zv::CEmulatorMgr::Instance().SetHall(nullptr);
   DestroyMessageWindow();
 }
 

@@ -15,6 +15,7 @@
 #include "hall_host.h"
 #include "http_server.h"
 #include "test_support.h"
+#include "zip_writer.h"
 
 // The hall's command interface as its type library lays it out: IDispatch's
 // methods, then call and callfrom. Called through the vtable so the exact
@@ -606,3 +607,105 @@ TEST_F(PcHallTest, SetStorePathCreatesTheFolder) {
 }
 
 }  // namespace
+
+// An emulator game whose ROM is its one part and whose emulator is the
+// stand-in, packed in an archive the content server offers at "/emu/StandEmu".
+GameSpec EmulatorGame(const std::string& id, const std::string& package, const zvtest::HttpServer& server) {
+  GameSpec game;
+  game.id = id;
+  game.hallId = 1000006;
+  game.name = "Rom" + id;
+  game.clients = {{"NES\x1a" + std::string(4000, id.back())}};
+  game.extraAttributes = "runFlat=\"StandEmu\" downloadUrl=\"" + server.Url("/emu/StandEmu") + "\" pkgName=\"" +
+                         package + "\" emuStartFile=\"emu_standin.exe\"";
+  return game;
+}
+
+class EmulatorHallTest : public PcHallTest {
+ protected:
+  void SetUp() override {
+    PcHallTest::SetUp();
+    const std::wstring archive = store_ / L"StandEmu.zip";
+    ASSERT_TRUE(zvtest::WriteZip(
+        archive, {{"StandEmu/emu_standin.exe", zvtest::ReadFileBytes(zvtest::ProgramFolder() + L"\\emu_standin.exe")}}));
+    archive_ = zvtest::ReadFileBytes(archive);
+    zvtest::HttpOptions slow;
+    slow.bytesPerSecond = 200000;  // both games ask before it has arrived
+    server_.AddBody("/emu/StandEmu", archive_, slow);
+  }
+
+  static bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+  std::wstring EmulatorFolder() const { return storePath_ + L"\\Emu\\StandEmu"; }
+
+  // The stand-in's log: command line and working folder, one line each, per start.
+  std::vector<std::string> EmulatorStarts() const {
+    std::vector<std::string> lines;
+    std::string log = zvtest::ReadFileBytes(EmulatorFolder() + L"\\emu_standin.exe.log");
+    for (size_t start = 0, end; (end = log.find('\n', start)) != std::string::npos; start = end + 1) {
+      lines.push_back(log.substr(start, end - start));
+    }
+    return lines;
+  }
+
+  std::string archive_;
+};
+
+TEST_F(EmulatorHallTest, GamesSharingAnEmulatorFetchItOnceAndStartWithTheirPackages) {
+  const GameSpec nes = EmulatorGame("7201", "star.nes", server_);
+  const GameSpec zip = EmulatorGame("7202", "quest.zip", server_);
+  pchalltest::Publish(server_, nes);
+  pchalltest::Publish(server_, zip);
+  zv::HallHost& host = NewHall();
+  const std::wstring nesId = UseId(L"7201");
+  const std::wstring zipId = UseId(L"7202");
+  EXPECT_EQ(AddGame(host, nesId, 1000006, Int(6)), -1);
+  EXPECT_EQ(AddGame(host, zipId, 1000006, Int(6)), -1);
+  ASSERT_TRUE(WaitStatus(host, nesId, {{L"state", L"6"}}));
+  ASSERT_TRUE(WaitStatus(host, zipId, {{L"state", L"6"}}));
+
+  EXPECT_EQ(server_.BytesServed("/emu/StandEmu"), static_cast<int64_t>(archive_.size())) << "one archive download";
+  const std::wstring roms = EmulatorFolder() + L"\\roms\\";
+  EXPECT_EQ(zvtest::ReadFileBytes(roms + L"star.nes"), nes.clients[0].body);
+  EXPECT_EQ(zvtest::ReadFileBytes(roms + L"quest.zip"), zip.clients[0].body);
+  for (const std::wstring& id : {nesId, zipId}) {
+    const auto setupEvents = Seen(L"SetupEvent", L"p1", id);
+    ASSERT_EQ(setupEvents.size(), 1u);
+    EXPECT_EQ(setupEvents[0].event.fields.at(L"p2"), L"0");
+  }
+  const std::wstring program = EmulatorFolder() + L"\\emu_standin.exe";
+  EXPECT_EQ(Config(nesId).ReadString(L"config", L"startup"), program);
+  EXPECT_EQ(Config(nesId).ReadString(L"config", L"cmdline"), L".\\roms\\star.nes");
+  EXPECT_EQ(Config(zipId).ReadString(L"config", L"cmdline"), L"quest -window");
+
+  EXPECT_EQ(Ask(host, L"STARTGAME", L"box.exe -gameid 7201"), -1);
+  EXPECT_EQ(Ask(host, L"STARTGAME", L"box.exe -gameid 7202"), -1);
+  ASSERT_TRUE(zvtest::WaitFor([&] { return EmulatorStarts().size() == 4; }));
+  const std::string programUtf8 = zv::ToUtf8(program);
+  const std::string folderUtf8 = zv::ToUtf8(EmulatorFolder());
+  const std::vector<std::string> starts = EmulatorStarts();
+  EXPECT_EQ(starts[0], programUtf8 + " .\\roms\\star.nes");
+  EXPECT_EQ(starts[1], folderUtf8);
+  EXPECT_EQ(starts[2], programUtf8 + " quest -window");
+  EXPECT_EQ(starts[3], folderUtf8);
+  EXPECT_EQ(Ask(host, L"OPENGAMEPATH", nesId), -1);
+
+  // A new hall finds the installed game as it was, without fetching again.
+  CloseHalls();
+  server_.ResetCounters();
+  zv::HallHost& next = NewHall();
+  EXPECT_EQ(AddGame(next, zipId, 1000006, Missing()), -1);
+  EXPECT_EQ(StateOf(next, zipId), 6);
+  EXPECT_EQ(server_.RequestCount("/emu/StandEmu"), 0u);
+
+  // Deleting with its downloads keeps the emulator and the copied package.
+  zv::UniqueVariant ignored;
+  VARIANT yes;
+  yes.vt = VT_BOOL;
+  yes.boolVal = VARIANT_TRUE;
+  EXPECT_EQ(Call(next, L"DELETEGAME", Text(zipId), yes, ignored.get()), S_OK);
+  EXPECT_FALSE(Exists(DownloadFile(zipId, L"")));
+  EXPECT_FALSE(Exists(GameFolder(zipId)));
+  EXPECT_TRUE(Exists(program));
+  EXPECT_TRUE(Exists(roms + L"quest.zip"));
+}
