@@ -4,7 +4,9 @@ ETag, single byte ranges (206) and If-Range, and prints one line per request.
 
     tools/content_server.py ROOT PORTFILE [LOGFILE]
 
-It picks a free port and writes it to PORTFILE once it is listening.
+It picks a free port and writes it to PORTFILE once it is listening. With
+ZV_CONTENT_RATE set (bytes per second), every response body is paced to that
+rate, so a download on the loopback lasts long enough to be watched.
 """
 import hashlib
 import http.server
@@ -12,6 +14,7 @@ import os
 import re
 import sys
 import threading
+import time
 
 RANGE = re.compile(r"bytes=(\d*)-(\d*)$")
 
@@ -20,6 +23,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     root = "."
     log = None
+    rate = int(os.environ.get("ZV_CONTENT_RATE", "0"))
 
     def log_message(self, fmt, *args):
         if self.log:
@@ -75,11 +79,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             f.seek(start)
             left = end - start + 1
             while left > 0:
-                chunk = f.read(min(65536, left))
+                chunk = f.read(min(16384 if self.rate else 65536, left))
                 if not chunk:
                     break
                 self.wfile.write(chunk)
                 left -= len(chunk)
+                if self.rate > 0:
+                    time.sleep(len(chunk) / self.rate)
 
 
 def main():
