@@ -98,6 +98,11 @@ void CEmulatorMgr::SetHall(CPCGameLogic* hall) {
   hall_ = hall;
 }
 
+void CEmulatorMgr::ReleaseHall(CPCGameLogic* hall) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (hall_ == hall) hall_ = nullptr;
+}
+
 std::wstring CEmulatorMgr::StorePathLocked() const { return hall_ ? hall_->StorePath() : std::wstring(); }
 
 int CEmulatorMgr::EnsureEmulator(const std::wstring& gameId, IQuiverItem* information, EmulatorEvent* listener) {

@@ -30,6 +30,11 @@ void CGameInfoCache::SetOwner(GameHall* owner) {
   owner_ = owner;
 }
 
+void CGameInfoCache::ReleaseOwner(GameHall* owner) {
+  std::lock_guard<std::mutex> guard(ownerLock_);
+  if (owner_ == owner) owner_ = nullptr;
+}
+
 bool CGameInfoCache::GetGameInfo(const std::wstring& gameId, int hallId, zv::ComPtr<IQuiverItem>* info) {
   if (Find(gameId, info)) return true;
   AddFromFile(gameId, GameXmlPath(zv::ProductFolder(), gameId));

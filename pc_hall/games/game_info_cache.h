@@ -30,6 +30,8 @@ class CGameInfoCache final : public FileDownloadEvent {
 
   // The hall told about arriving files; null to stop telling it.
   void SetOwner(GameHall* owner);
+  // The hall is going away: stop telling it, unless a newer hall took over.
+  void ReleaseOwner(GameHall* owner);
 
   // True with info set to the game's information when it is loaded or its
   // file on disk loads. False after requesting the file: the owner's

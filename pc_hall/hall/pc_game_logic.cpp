@@ -56,7 +56,7 @@ HRESULT CPCGameLogic::FinalConstruct() {
 }
 
 void CPCGameLogic::FinalRelease() {
-  ostrelle::CGameInfoCache::Instance().SetOwner(nullptr);
+  ostrelle::CGameInfoCache::Instance().ReleaseOwner(this);
   GameTable games;
   {
     std::lock_guard<std::mutex> guard(gamesLock_);
@@ -66,7 +66,7 @@ void CPCGameLogic::FinalRelease() {
     if (auto game = std::dynamic_pointer_cast<ostrelle::CGameItem>(entry.second)) CloseGame(std::move(game));
   }
   games.clear();
-  zv::CEmulatorMgr::Instance().SetHall(nullptr);
+  zv::CEmulatorMgr::Instance().ReleaseHall(this);
   DestroyMessageWindow();
 }
 

@@ -356,6 +356,18 @@ TEST_F(PcHallTest, DefaultTargetFetchesTheInformationOnly) {
   for (size_t i = 0; i < 2; ++i) EXPECT_EQ(server_.RequestCount(pchalltest::PartPath(game, false, i)), 0u);
 }
 
+// The host may create its next hall before the last one is gone.
+TEST_F(PcHallTest, AHallGoingAwayLeavesTheNewerHallItsInformation) {
+  GameSpec game = ThreePartGame("7301");
+  pchalltest::Publish(server_, game);
+  NewHall();
+  zv::HallHost& newer = NewHall();
+  halls_.erase(halls_.begin());
+  const std::wstring id = UseId(L"7301");
+  EXPECT_EQ(AddGame(newer, id, 1000001, Missing()), -1);
+  EXPECT_TRUE(WaitEvent(newer, L"GameConfigDownloadOk", L"p1", id));
+}
+
 TEST_F(PcHallTest, InstalledTargetDownloadsEveryPartAndCompletesOnce) {
   GameSpec game = ThreePartGame("7006");
   game.clients[1] = SlowPart('b', 400000);

@@ -47,6 +47,8 @@ class CEmulatorMgr final : public FileDownloadEvent {
   // The hall whose store path the manager uses; not owned. The hall sets it
   // at start-up and clears it (null) before it goes away.
   void SetHall(CPCGameLogic* hall);
+  // The hall is going away: forget it, unless a newer hall took over.
+  void ReleaseHall(CPCGameLogic* hall);
 
   // kNoEmulator also when no hall is set. A listener is stored once however
   // often it asks, and hears of each readiness once: either from the answer
