@@ -325,7 +325,7 @@ bool CGameItem::BeginSetup() {
   SetDownloading(false);
   if (parts_.empty()) return true;
   if (!EnsureSetupObject()) return false;
-  const std::wstring installFolder = InstallFolder(hall_ ? hall_->StorePath() : std::wstring(), gameId_);
+  const std::wstring installFolder = InstallFolder(hall_ ? hall_->StorePath() : std::wstring(), gameId_, gameName_);
   if (IsExistingFile(parts_[0].localFile)) {
     setupPath_ = parts_[0].localFile;
     WriteConfig(L"setup", setupPath_);

@@ -22,8 +22,9 @@ std::wstring DefaultSetupPath(const std::wstring& storePath, const std::wstring&
   return zv::Format(L"%ls\\Download\\%ls\\%ls_0.exe", storePath.c_str(), gameId.c_str(), gameId.c_str());
 }
 
-std::wstring InstallFolder(const std::wstring& storePath, const std::wstring& gameId) {
-  return zv::Format(L"%ls\\Games\\%ls\\%ls\\", storePath.c_str(), gameId.c_str(), gameId.c_str());
+std::wstring InstallFolder(const std::wstring& storePath, const std::wstring& gameId,
+                          const std::wstring& gameName) {
+  return GameFolder(storePath, IsSafeFileName(gameName) ? gameName : gameId);
 }
 
 std::wstring GameFolder(const std::wstring& storePath, const std::wstring& gameName) {

@@ -16,8 +16,12 @@ std::wstring PartFilePath(const std::wstring& storePath, const std::wstring& gam
                           const std::wstring& partName, size_t index);
 // "<store>\Download\<id>\<id>_0.exe": where the setup program is expected.
 std::wstring DefaultSetupPath(const std::wstring& storePath, const std::wstring& gameId);
-// "<store>\Games\<id>\<id>\": the folder handed to a setup run.
-std::wstring InstallFolder(const std::wstring& storePath, const std::wstring& gameId);
+// The folder handed to a setup run: where the setup installs the game,
+// "<store>\Games\<name>\<name>\", so that the game's registry script is found
+// there and "$HOME" names it. "<store>\Games\<id>\<id>\" when the name is not a
+// plain folder name.
+std::wstring InstallFolder(const std::wstring& storePath, const std::wstring& gameId,
+                           const std::wstring& gameName);
 // "<store>\Games\<name>\<name>\": the folder an uninstall clears.
 std::wstring GameFolder(const std::wstring& storePath, const std::wstring& gameName);
 // "<base>\<name>\<name>\<start file>"; base is "<store>\Games" or the folder a

@@ -127,8 +127,10 @@ HRESULT CPCGameLogic::OnStartGame(VARIANT param1, VARIANT, VARIANT* result) {
 HRESULT CPCGameLogic::OnSetStorePath(VARIANT param1, VARIANT, VARIANT*) {
   RETURN_HR_IF(E_INVALIDARG, param1.vt != VT_BSTR);
   const std::wstring folder = TextOf(param1);
-  // The folder and the backslash added for its creation must fit a path buffer.
-  RETURN_HR_IF(E_INVALIDARG, folder.size() >= MAX_PATH - 1);
+  // The folder with the backslash added for its creation, and the
+  // terminator, must fit a path buffer.
+  const bool endsWithBackslash = !folder.empty() && folder.back() == L'\\';
+  RETURN_HR_IF(E_INVALIDARG, folder.size() + (endsWithBackslash ? 0 : 1) >= MAX_PATH);
   {
     std::lock_guard<std::mutex> guard(storePathLock_);
     storePath_ = folder;

@@ -12,7 +12,9 @@ TEST(GamePaths, FixedFormats) {
   EXPECT_EQ(ostrelle::PartFilePath(L"D:\\S", L"123", L"123_0", 0), L"D:\\S\\Download\\123\\123_0.exe");
   EXPECT_EQ(ostrelle::PartFilePath(L"D:\\S", L"123", L"123_p0", 2), L"D:\\S\\Download\\123\\123_p0.rar");
   EXPECT_EQ(ostrelle::DefaultSetupPath(L"D:\\S", L"123"), L"D:\\S\\Download\\123\\123_0.exe");
-  EXPECT_EQ(ostrelle::InstallFolder(L"D:\\S", L"123"), L"D:\\S\\Games\\123\\123\\");
+  EXPECT_EQ(ostrelle::InstallFolder(L"D:\\S", L"123", L"Hero"), L"D:\\S\\Games\\Hero\\Hero\\");
+  EXPECT_EQ(ostrelle::InstallFolder(L"D:\\S", L"123", L"..\\x"), L"D:\\S\\Games\\123\\123\\");
+  EXPECT_EQ(ostrelle::InstallFolder(L"D:\\S", L"123", L""), L"D:\\S\\Games\\123\\123\\");
   EXPECT_EQ(ostrelle::GameFolder(L"D:\\S", L"Hero"), L"D:\\S\\Games\\Hero\\Hero\\");
   EXPECT_EQ(ostrelle::StartupPath(L"D:\\S\\Games", L"Hero", L"bin\\hero.exe"), L"D:\\S\\Games\\Hero\\Hero\\bin\\hero.exe");
   EXPECT_EQ(ostrelle::ConfigIniPath(L"P", L"123"), L"P\\123\\config.ini");

@@ -1,228 +1,23 @@
-// The PC hall driven the way the host drives it: Ostrelle.dll loaded by path
-// from the test's program folder, commands through "call", events through a
-// connected sink, game information and parts from a loopback content server.
-#include <gtest/gtest.h>
+// The PC hall's commands, downloads and restarts, driven through the shared
+// fixture (pc_hall_fixture.h).
+#include "pc_hall_fixture.h"
 
-#include <memory>
-#include <mutex>
-#include <vector>
-
-#include "catalogue.h"
-#include "common/handles.h"
 #include "common/locations.h"
-#include "common/settings.h"
 #include "common/text.h"
-#include "hall_host.h"
-#include "http_server.h"
-#include "test_support.h"
 #include "zip_writer.h"
 
-// The hall's command interface as its type library lays it out: IDispatch's
-// methods, then call and callfrom. Called through the vtable so the exact
-// HRESULT and an untouched result reach the test (late binding through the
-// type information would turn failures into DISP_E_EXCEPTION). Outside the
-// anonymous namespace: the compiler would take a local abstract class to have
-// no implementation at all and bind its calls statically.
-struct PcGameLogicCalls : public IDispatch {
-  virtual HRESULT STDMETHODCALLTYPE call(BSTR method, VARIANT param1, VARIANT param2, VARIANT* result) = 0;
-  virtual HRESULT STDMETHODCALLTYPE callfrom(BSTR method, BSTR froms, VARIANT param1, VARIANT param2,
-                                             VARIANT* result) = 0;
-};
 namespace {
 
 using pchalltest::GameSpec;
+using pchalltest::Int;
+using pchalltest::kSentinel;
+using pchalltest::kWaitMs;
+using pchalltest::Missing;
 using pchalltest::PartSpec;
-
-constexpr DWORD kWaitMs = 20000;
-
-constexpr IID kIidPcGameLogic = {0xA30F6B61, 0x256F, 0x4C1C, {0x92, 0x8E, 0xEA, 0x36, 0xA3, 0x1A, 0xF3, 0xC4}};
-constexpr LONG kSentinel = 0x5A5A;
-
-struct SeenEvent {
-  zv::HostEvent event;
-  DWORD threadId;
-};
-
-VARIANT Text(const std::wstring& text) {
-  VARIANT value;
-  value.vt = VT_BSTR;
-  value.bstrVal = ::SysAllocString(text.c_str());
-  return value;
-}
-
-VARIANT Int(LONG number) {
-  VARIANT value;
-  value.vt = VT_I4;
-  value.lVal = number;
-  return value;
-}
-
-VARIANT Missing() {
-  VARIANT value;
-  value.vt = VT_ERROR;
-  value.scode = DISP_E_PARAMNOTFOUND;
-  return value;
-}
-
-std::wstring Wide(const std::string& text) { return zv::FromUtf8(text); }
-
-class PcHallTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-
-  void SetUp() override {
-    ASSERT_TRUE(server_.running());
-    storePath_ = store_ / L"store";
-    const zv::IniFile settings = zv::Settings();
-    settings.WriteString(L"Setting", L"StorePath", storePath_);
-    settings.WriteString(L"Server", L"StaticContent", Wide(server_.Url("")));
-  }
-
-  void TearDown() override {
-    halls_.clear();
-    for (const std::wstring& id : ids_) zvtest::RemoveTree(GameFolder(id));
-  }
-
-  // A game id for this test; its folder in the product folder starts empty.
-  std::wstring UseId(const std::wstring& id) {
-    zvtest::RemoveTree(GameFolder(id));
-    ids_.push_back(id);
-    return id;
-  }
-
-  static std::wstring GameFolder(const std::wstring& id) { return zv::ProductFolder() + L"\\" + id; }
-  std::wstring DownloadFile(const std::wstring& id, const std::wstring& name) const {
-    return storePath_ + L"\\Download\\" + id + L"\\" + name;
-  }
-
-  zv::HallHost& NewHall() {
-    halls_.push_back(std::make_unique<zv::HallHost>());
-    zv::HallHost& host = *halls_.back();
-    EXPECT_EQ(host.Load(zvtest::ProgramFolder() + L"\\Ostrelle.dll"), S_OK);
-    host.SetObserver([this](const zv::HostEvent& event) {
-      std::lock_guard<std::mutex> guard(seenLock_);
-      seen_.push_back({event, ::GetCurrentThreadId()});
-    });
-    return host;
-  }
-
-  void CloseHalls() { halls_.clear(); }
-
-  // Calls through the vtable; frees param1 and param2.
-  HRESULT Call(zv::HallHost& host, const std::wstring& method, VARIANT param1, VARIANT param2, VARIANT* result) {
-    zv::ComPtr<PcGameLogicCalls> calls;
-    HRESULT hr = host.Object()->QueryInterface(kIidPcGameLogic, calls.put_void());
-    if (SUCCEEDED(hr)) {
-      zv::UniqueBstr name(::SysAllocString(method.c_str()));
-      hr = calls->call(name.get(), param1, param2, result);
-    }
-    ::VariantClear(&param1);
-    ::VariantClear(&param2);
-    return hr;
-  }
-
-  // The VT_I2 answer of a yes/no command, or kSentinel when result was left alone.
-  LONG Ask(zv::HallHost& host, const std::wstring& method, const std::wstring& id) {
-    zv::UniqueVariant result;
-    result->vt = VT_I4;
-    result->lVal = kSentinel;
-    EXPECT_EQ(Call(host, method, Text(id), Missing(), result.get()), S_OK) << method.c_str();
-    if (result->vt == VT_I2) return result->iVal;
-    EXPECT_EQ(result->vt, VT_I4) << method.c_str();
-    return result->lVal;
-  }
-
-  LONG AddGame(zv::HallHost& host, const std::wstring& id, int hallId, VARIANT target) {
-    zv::ComPtr<IDispatch> object;
-    VARIANT idValue = Text(id);
-    EXPECT_EQ(host.MakeScriptObject({{L"id", idValue}, {L"hallid", Int(hallId)}}, object.put()), S_OK);
-    ::VariantClear(&idValue);
-    VARIANT param1;
-    param1.vt = VT_DISPATCH;
-    param1.pdispVal = object.detach();
-    zv::UniqueVariant result;
-    EXPECT_EQ(Call(host, L"ONZORVANADDGAME", param1, target, result.get()), S_OK);
-    EXPECT_EQ(result->vt, VT_I2);
-    return result->iVal;
-  }
-
-  // Waits for a "GameStatusChanged" of the game whose status has the fields.
-  bool WaitStatus(zv::HallHost& host, const std::wstring& id,
-                  const std::vector<std::pair<std::wstring, std::wstring>>& fields, DWORD timeoutMs = kWaitMs) {
-    return host.WaitForEvent(
-        [&](const zv::HostEvent& event) {
-          if (event.name != L"GameStatusChanged" || event.fields.count(L"p1") == 0 || event.fields.at(L"p1") != id) {
-            return false;
-          }
-          for (const auto& [key, value] : fields) {
-            const auto found = event.fields.find(key);
-            if (found == event.fields.end() || found->second != value) return false;
-          }
-          return true;
-        },
-        timeoutMs, nullptr);
-  }
-
-  bool WaitEvent(zv::HallHost& host, const std::wstring& name, const std::wstring& key, const std::wstring& value,
-                 zv::HostEvent* found = nullptr, DWORD timeoutMs = kWaitMs) {
-    return host.WaitForEvent(
-        [&](const zv::HostEvent& event) {
-          const auto field = event.fields.find(key);
-          return event.name == name && field != event.fields.end() && field->second == value;
-        },
-        timeoutMs, found);
-  }
-
-  std::vector<SeenEvent> Seen(const std::wstring& name, const std::wstring& gameKey, const std::wstring& id) {
-    std::lock_guard<std::mutex> guard(seenLock_);
-    std::vector<SeenEvent> out;
-    for (const SeenEvent& seen : seen_) {
-      const auto field = seen.event.fields.find(gameKey);
-      if (seen.event.name == name && field != seen.event.fields.end() && field->second == id) out.push_back(seen);
-    }
-    return out;
-  }
-
-  // The current "state" of the game's status object, or -1.
-  int StateOf(zv::HallHost& host, const std::wstring& id) {
-    zv::UniqueVariant result;
-    if (Call(host, L"GETGAMESTATUS", Text(id), Missing(), result.get()) != S_OK || result->vt != VT_DISPATCH) {
-      return -1;
-    }
-    zv::UniqueVariant state;
-    LPOLESTR name = const_cast<LPOLESTR>(L"state");
-    DISPID dispid = 0;
-    DISPPARAMS none = {};
-    if (FAILED(result->pdispVal->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &dispid)) ||
-        FAILED(result->pdispVal->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
-                                        state.get(), nullptr, nullptr))) {
-      return -1;
-    }
-    return state->vt == VT_I4 ? state->lVal : -1;
-  }
-
-  zv::IniFile Config(const std::wstring& id) const { return zv::IniFile(GameFolder(id) + L"\\config.ini"); }
-
-  // Puts the game's information file and config.ini in place as an earlier
-  // run of the hall would have left them.
-  void LeaveEarlierRun(const GameSpec& game, int state, int progress, bool withInfo) {
-    const std::wstring id = Wide(game.id);
-    zv::CreateFolderTree(GameFolder(id));
-    if (withInfo) zvtest::WriteFileBytes(GameFolder(id) + L"\\game.xml", pchalltest::GameXml(game, server_));
-    const zv::IniFile config = Config(id);
-    config.WriteInt(L"config", L"state", state);
-    config.WriteString(L"config", L"detail", GameFolder(id) + L"\\game.xml");
-    config.WriteInt(L"download", L"progress", progress);
-  }
-
-  zvtest::HttpServer server_;
-  zvtest::TempFolder store_{L"pchall"};
-  std::wstring storePath_;
-  std::vector<std::wstring> ids_;
-  std::vector<std::unique_ptr<zv::HallHost>> halls_;
-  std::mutex seenLock_;
-  std::vector<SeenEvent> seen_;
-};
+using pchalltest::PcHallTest;
+using pchalltest::SeenEvent;
+using pchalltest::Text;
+using pchalltest::Wide;
 
 GameSpec ThreePartGame(const std::string& id) {
   GameSpec game;
@@ -712,10 +507,7 @@ TEST_F(EmulatorHallTest, GamesSharingAnEmulatorFetchItOnceAndStartWithTheirPacka
 
   // Deleting with its downloads keeps the emulator and the copied package.
   zv::UniqueVariant ignored;
-  VARIANT yes;
-  yes.vt = VT_BOOL;
-  yes.boolVal = VARIANT_TRUE;
-  EXPECT_EQ(Call(next, L"DELETEGAME", Text(zipId), yes, ignored.get()), S_OK);
+  EXPECT_EQ(Call(next, L"DELETEGAME", Text(zipId), pchalltest::Bool(true), ignored.get()), S_OK);
   EXPECT_FALSE(Exists(DownloadFile(zipId, L"")));
   EXPECT_FALSE(Exists(GameFolder(zipId)));
   EXPECT_TRUE(Exists(program));

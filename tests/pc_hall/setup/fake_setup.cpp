@@ -1,8 +1,9 @@
 // A silent setup program for the setup tests. It reads its orders from the
 // INI file beside itself ("<own path>.cfg", section [setup]) and, when started
 // with "/s", writes files of known sizes one after another into its working
-// folder, adds registry scripts that use "$HOME", optionally waits, and exits
-// with the ordered code. Without "/s" it exits with 2 at once.
+// folder, installs a copy of a given program as the game's start program,
+// adds registry scripts that use "$HOME", optionally waits, and exits with the
+// ordered code. Without "/s" it exits with 2 at once.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -106,6 +107,11 @@ int wmain() {
   for (int i = 0; i < files; ++i) {
     WriteFileInPieces(gameFolder + L"\\data" + std::to_wstring(i) + L".bin", size);
     ::Sleep(static_cast<DWORD>(pauseMs));
+  }
+  // The game's start program: a copy of "programFrom" named "program".
+  const std::wstring program = ReadText(config, L"program");
+  if (!program.empty()) {
+    ::CopyFileW(ReadText(config, L"programFrom").c_str(), (gameFolder + L"\\" + program).c_str(), FALSE);
   }
   const std::wstring key = ReadText(config, L"regKey");
   if (!key.empty()) {

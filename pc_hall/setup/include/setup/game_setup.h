@@ -49,7 +49,7 @@ class GameSetupEvent {
 struct SetupRequest {
   const wchar_t* gameId;
   const wchar_t* setupProgram;
-  const wchar_t* installFolder;  // "<store>\Games\<id>\<id>\"
+  const wchar_t* installFolder;  // "<store>\Games\<name>\<name>\": three levels below the store
   unsigned long long expectedSize;
 };
 
