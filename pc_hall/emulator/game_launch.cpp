@@ -40,7 +40,10 @@ HRESULT GameProcess::Start(const std::wstring& startupPath, const std::wstring& 
   RETURN_HR_IF(E_INVALIDARG, startupPath.empty());
   if (IsRunning()) return S_FALSE;
   const std::wstring workingFolder = FolderOf(startupPath);
-  std::wstring commandLine = startupPath + L" " + arguments;
+  // A blank in an unquoted program path would let Windows try "C:\Program"
+  // and the like first; paths without one keep their plain form.
+  const bool needsQuotes = startupPath.find_first_of(L" \t") != std::wstring::npos;
+  std::wstring commandLine = (needsQuotes ? L"\"" + startupPath + L"\"" : startupPath) + L" " + arguments;
   RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE),
                commandLine.size() > kMaxCommandLine || workingFolder.size() > kMaxWorkingFolder);
 

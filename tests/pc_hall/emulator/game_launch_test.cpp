@@ -59,6 +59,17 @@ TEST_F(GameLaunchTest, StartsOnceInItsFolderAndAgainAfterItEnded) {
   EXPECT_NE(std::string::npos, Log().find(zv::ToUtf8(program_ + L" \n"))) << "an empty command line leaves a blank";
 }
 
+TEST_F(GameLaunchTest, AProgramPathWithABlankIsQuoted) {
+  const std::wstring spaced = folder_.path() + L"\\My Games\\nes.exe";
+  zv::CreateFolderTree(folder_.path() + L"\\My Games");
+  ASSERT_TRUE(::CopyFileW(program_.c_str(), spaced.c_str(), FALSE));
+  program_ = spaced;
+  zv::GameProcess game;
+  ASSERT_EQ(S_OK, game.Start(program_, L".\\roms\\mario.nes"));
+  ASSERT_TRUE(WaitForLogRecords(1));
+  EXPECT_EQ(zv::ToUtf8(L"\"" + program_ + L"\" .\\roms\\mario.nes\n" + folder_.path() + L"\\My Games\n"), Log());
+}
+
 TEST_F(GameLaunchTest, BatchProgramStartsInItsFolder) {
   const std::wstring batch = folder_.path() + L"\\Game\\START.BAT";
   ASSERT_TRUE(zvtest::WriteFileBytes(batch, "@\"" + zv::ToCodePage(program_) + "\" %*\r\n"));

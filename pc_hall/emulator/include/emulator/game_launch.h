@@ -24,7 +24,8 @@ class GameProcess {
   // True when a game was started and its process still exists.
   bool IsRunning() const;
 
-  // Starts "<startupPath> <arguments>" in the startup program's folder, a
+  // Starts "<startupPath> <arguments>" (the path quoted when it holds a
+  // blank) in the startup program's folder, a
   // ".bat" program with a hidden window, and records its process id.
   // S_FALSE, starting nothing, while the game started last still runs.
   // E_INVALIDARG for an empty startup path; ERROR_FILENAME_EXCED_RANGE when
