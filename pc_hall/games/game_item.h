@@ -31,6 +31,7 @@
 #include "emulator/game_launch.h"
 #include "frame/download/file_download.h"
 #include "setup/game_setup.h"
+#include "game_config.h"
 #include "game_info.h"
 #include "game_state.h"
 #include "game_table_item.h"
@@ -163,6 +164,7 @@ class CGameItem final : public FileDownloadEvent, public zv::GameSetupEvent, pub
   zv::GameProcess process_;
 
   std::wstring configPath_;
+  GameConfig config_;
   std::wstring detailPath_;
   std::wstring setupPath_;
   std::wstring startupPath_;
