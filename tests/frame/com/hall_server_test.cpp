@@ -327,22 +327,23 @@ class HallScript : public ::testing::Test {
 };
 
 TEST_F(HallScript, CscriptCreatesThePcHallByProgIdAndCallsByName) {
-  const zvtest::ProcessResult run = RunWithRegisteredHall(L"cscript.exe",
-                                                          "var code = 1;\r\n"
-                                                          "try {\r\n"
-                                                          "  var hall = new ActiveXObject(\"Ostrelle.PCGameLogic\");\r\n"
-                                                          "  var versioned = new ActiveXObject(\"Ostrelle.PCGameLogic.1\");\r\n"
-                                                          "  var a = hall.call(\"init\");\r\n"
-                                                          "  var b = hall.call(\"Init\", 1, \"x\");\r\n"
-                                                          "  var c = hall.call(\"nosuch\");\r\n"
-                                                          "  var d = versioned.callfrom(\"INIT\", \"script\");\r\n"
-                                                          "  code = (typeof a == \"undefined\" && typeof b == \"undefined\" &&\r\n"
-                                                          "          typeof c == \"undefined\" && typeof d == \"undefined\") ? 0 : 2;\r\n"
-                                                          "} catch (e) {\r\n"
-                                                          "  WScript.Echo(\"error \" + e.message);\r\n"
-                                                          "  code = 3;\r\n"
-                                                          "}\r\n"
-                                                          "WScript.Quit(code);\r\n");
+  const zvtest::ProcessResult run = RunWithRegisteredHall(L"cscript.exe", R"(
+var code = 1;
+try {
+  var hall = new ActiveXObject("Ostrelle.PCGameLogic");
+  var versioned = new ActiveXObject("Ostrelle.PCGameLogic.1");
+  var a = hall.call("init");
+  var b = hall.call("Init", 1, "x");
+  var c = hall.call("nosuch");
+  var d = versioned.callfrom("INIT", "script");
+  code = (typeof a == "undefined" && typeof b == "undefined" &&
+          typeof c == "undefined" && typeof d == "undefined") ? 0 : 2;
+} catch (e) {
+  WScript.Echo("error " + e.message);
+  code = 3;
+}
+WScript.Quit(code);
+)");
   EXPECT_EQ(run.exitCode, 0u) << run.output;
 }
 
