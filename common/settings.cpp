@@ -133,7 +133,6 @@ HRESULT IniContent::Load(const std::wstring& path) {
 }
 
 void IniContent::Parse(const std::wstring& text) {
-  sections_.clear();
   // Lines before the first section header belong to a nameless section; the
   // lines of a repeated section are never looked at.
   Keys* keys = &sections_[std::wstring()];

@@ -7,7 +7,8 @@
 namespace ostrelle {
 
 void GameConfig::Load() {
-  if (FAILED(known_.Load(path()))) known_.Clear();
+  // A file that cannot be read leaves nothing known, so every write goes through.
+  known_.Load(path());
 }
 
 std::wstring GameConfig::ReadString(const wchar_t* section, const wchar_t* key) const {

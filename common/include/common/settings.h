@@ -36,12 +36,9 @@ class IniFile {
 // page, as the private-profile functions do. Not thread-safe.
 class IniContent {
  public:
-  // Replaces the content with the file's. A missing file gives an empty
-  // content and the failure.
+  // Replaces the content with the file's. A missing or unreadable file gives
+  // an empty content and the failure.
   HRESULT Load(const std::wstring& path);
-  // Replaces the content with that of a decoded file's text.
-  void Parse(const std::wstring& text);
-  void Clear() { sections_.clear(); }
 
   // The value; null when the key is absent or has no "=".
   const std::wstring* Find(const wchar_t* section, const wchar_t* key) const;
@@ -57,6 +54,9 @@ class IniContent {
     bool operator()(const std::wstring& a, const std::wstring& b) const;
   };
   using Keys = std::map<std::wstring, std::optional<std::wstring>, NoCaseLess>;
+
+  void Parse(const std::wstring& text);
+
   std::map<std::wstring, Keys, NoCaseLess> sections_;
 };
 
