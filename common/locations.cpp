@@ -3,6 +3,8 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include "common/handles.h"
+#include "common/hresult.h"
 #include "common/settings.h"
 #include "common/text.h"
 #include "common/trace.h"
@@ -82,6 +84,22 @@ std::wstring CombinePath(const std::wstring& folder, const std::wstring& name) {
 
 bool PathExists(const std::wstring& path) {
   return !path.empty() && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+HRESULT ReadWholeFile(const std::wstring& path, size_t maxBytes, std::string* bytes) {
+  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  RETURN_LAST_ERROR_IF(!file);
+  LARGE_INTEGER size = {};
+  RETURN_IF_WIN32_BOOL_FALSE(::GetFileSizeEx(file.get(), &size));
+  RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE), static_cast<unsigned long long>(size.QuadPart) > maxBytes);
+  bytes->assign(static_cast<size_t>(size.QuadPart), '\0');
+  DWORD read = 0;
+  if (!bytes->empty()) {
+    RETURN_IF_WIN32_BOOL_FALSE(::ReadFile(file.get(), &(*bytes)[0], static_cast<DWORD>(bytes->size()), &read, nullptr));
+  }
+  bytes->resize(read);
+  return S_OK;
 }
 
 HRESULT CreateFolderTree(const std::wstring& path) {

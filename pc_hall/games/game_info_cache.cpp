@@ -20,6 +20,8 @@ std::wstring FolderOf(const std::wstring& path) {
 
 }  // namespace
 
+CGameInfoCache::CGameInfoCache() : productFolder_(zv::ProductFolder()) {}
+
 CGameInfoCache& CGameInfoCache::Instance() {
   static CGameInfoCache* cache = new CGameInfoCache();  // outlives every engine callback
   return *cache;
@@ -37,7 +39,7 @@ void CGameInfoCache::ReleaseOwner(GameHall* owner) {
 
 bool CGameInfoCache::GetGameInfo(const std::wstring& gameId, int hallId, zv::ComPtr<IQuiverItem>* info) {
   if (Find(gameId, info)) return true;
-  AddFromFile(gameId, GameXmlPath(zv::ProductFolder(), gameId));
+  AddFromFile(gameId, GameXmlPath(productFolder_, gameId));
   if (Find(gameId, info)) return true;
   RequestInfoFile(gameId, hallId);
   return false;
@@ -60,7 +62,7 @@ std::wstring CGameInfoCache::InfoUrl(const std::wstring& gameId, int hallId) {
 
 void CGameInfoCache::RequestInfoFile(const std::wstring& gameId, int hallId) {
   const std::string url = zv::ToCodePage(InfoUrl(gameId, hallId));
-  const std::wstring target = GameXmlPath(zv::ProductFolder(), gameId);
+  const std::wstring target = GameXmlPath(productFolder_, gameId);
   const std::string targetAnsi = zv::ToCodePage(target);
   zv::CreateFolderTree(FolderOf(target));
   {

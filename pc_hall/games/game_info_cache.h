@@ -50,13 +50,17 @@ class CGameInfoCache final : public FileDownloadEvent {
   static zv::ComPtr<IQuiverItem> LoadInfoFile(const std::wstring& path);
 
  private:
-  CGameInfoCache() = default;
+  CGameInfoCache();
 
   void RequestInfoFile(const std::wstring& gameId, int hallId);
   // Loads the file for the game unless its information is already known.
   // True only when this call added the game's information.
   bool AddFromFile(const std::wstring& gameId, const std::wstring& path);
   bool Find(const std::wstring& gameId, zv::ComPtr<IQuiverItem>* info);
+
+  // Asking the shell for it costs a few registry reads; it does not change
+  // while the process runs.
+  const std::wstring productFolder_;
 
   std::mutex lock_;
   std::map<std::string, std::wstring> pending_;               // URL -> game id

@@ -128,7 +128,7 @@ void CGameItem::Init(GameHall* hall, const std::wstring& gameId, int hallId, int
   state_ = kNotStarted;
   const std::wstring productFolder = hall_ ? hall_->ProductFolder() : zv::ProductFolder();
   configPath_ = ConfigIniPath(productFolder, gameId_);
-  zv::CreateFolderTree(FolderOf(configPath_));
+  config_ = GameConfig(configPath_);
   Restore();
 }
 
@@ -248,12 +248,12 @@ void CGameItem::Regress() {
 void CGameItem::Restore() {
   if (restoreDepth_ >= kMaxRestoreDepth) return;
   ++restoreDepth_;
-  const zv::IniFile config(configPath_);
-  detailPath_ = config.ReadString(L"config", L"detail");
-  setupPath_ = config.ReadString(L"config", L"setup");
-  startupPath_ = config.ReadString(L"config", L"startup");
-  commandLine_ = config.ReadString(L"config", L"cmdline");
-  downloadProgress_ = config.ReadInt(L"download", L"progress", 0);
+  config_.Load();
+  detailPath_ = config_.ReadString(L"config", L"detail");
+  setupPath_ = config_.ReadString(L"config", L"setup");
+  startupPath_ = config_.ReadString(L"config", L"startup");
+  commandLine_ = config_.ReadString(L"config", L"cmdline");
+  downloadProgress_ = config_.ReadInt(L"download", L"progress", 0);
 
   int state = kNoInfo;
   zv::ComPtr<IQuiverItem> info;
@@ -276,7 +276,7 @@ void CGameItem::Restore() {
   }
   target_ = std::max(target_, state);
 
-  if (config.ReadInt(L"config", L"state", kNoInfo) > state) {
+  if (config_.ReadInt(L"config", L"state", kNoInfo) > state) {
     // The files no longer back the stored state. The progress is reset on
     // disk too: a stored 100 would otherwise send the game back here on
     // every pass through the information.
@@ -725,11 +725,11 @@ void CGameItem::QueueCancel(const std::string& url) {
 }
 
 void CGameItem::WriteConfig(const wchar_t* key, const std::wstring& value) {
-  zv::IniFile(configPath_).WriteString(L"config", key, value);
+  config_.WriteString(L"config", key, value);
 }
 
 void CGameItem::WriteState(const wchar_t* section, const wchar_t* key, int value) {
-  zv::IniFile(configPath_).WriteInt(section, key, value);
+  config_.WriteInt(section, key, value);
 }
 
 bool CGameItem::IdleForClose() {

@@ -32,6 +32,7 @@
 #include "emulator/game_launch.h"
 #include "frame/download/file_download.h"
 #include "setup/game_setup.h"
+#include "game_config.h"
 #include "game_info.h"
 #include "game_state.h"
 #include "game_table_item.h"
@@ -182,6 +183,7 @@ class CGameItem final : public FileDownloadEvent,
   zv::GameProcess process_;
 
   std::wstring configPath_;
+  GameConfig config_;
   std::wstring detailPath_;
   std::wstring setupPath_;
   std::wstring startupPath_;

@@ -55,22 +55,6 @@ void AppendHexValue(std::wstring& out, const std::wstring& text, size_t* next, c
   }
 }
 
-HRESULT ReadWholeFile(const std::wstring& path, std::string* bytes) {
-  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  RETURN_LAST_ERROR_IF(!file);
-  LARGE_INTEGER size = {};
-  RETURN_IF_WIN32_BOOL_FALSE(::GetFileSizeEx(file.get(), &size));
-  RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE), size.QuadPart > kMaxScriptBytes);
-  bytes->assign(static_cast<size_t>(size.QuadPart), '\0');
-  DWORD read = 0;
-  if (!bytes->empty()) {
-    RETURN_IF_WIN32_BOOL_FALSE(::ReadFile(file.get(), &(*bytes)[0], static_cast<DWORD>(bytes->size()), &read, nullptr));
-  }
-  bytes->resize(read);
-  return S_OK;
-}
-
 // Scripts are ANSI text; one saved by regedit itself carries a UTF-16LE byte
 // order mark and is read as such.
 std::wstring DecodeScript(const std::string& bytes) {
@@ -167,7 +151,7 @@ std::wstring SubstituteScriptPlaceholders(const std::wstring& text, const Script
 HRESULT ImportRegistryScript(const std::wstring& folder, RegistryScriptKind kind, HANDLE stopEvent) {
   const std::wstring script = RegistryScriptPath(folder, kind);
   std::string source;
-  if (FAILED(ReadWholeFile(script, &source)) || source.empty()) return S_FALSE;
+  if (FAILED(ReadWholeFile(script, kMaxScriptBytes, &source)) || source.empty()) return S_FALSE;
   const std::wstring text =
       SubstituteScriptPlaceholders(DecodeScript(source), CurrentScriptValues(folder));
   const std::wstring written = script + L".reg";

@@ -37,6 +37,9 @@ HRESULT CreateFolderTree(const std::wstring& path);
 std::wstring RemoveTrailingBackslash(std::wstring path);
 std::wstring CombinePath(const std::wstring& folder, const std::wstring& name);
 bool PathExists(const std::wstring& path);
+// Reads a whole file into bytes; files larger than maxBytes are refused with
+// ERROR_FILE_TOO_LARGE.
+HRESULT ReadWholeFile(const std::wstring& path, size_t maxBytes, std::string* bytes);
 
 bool IsVistaOrLater();
 

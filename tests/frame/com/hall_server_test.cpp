@@ -12,6 +12,8 @@
 #include "Lanternis_h.h"
 #include "Ostrelle_h.h"
 #include "common/handles.h"
+#include "common/locations.h"
+#include "common/settings.h"
 #include "frame/com/pipewell_event.h"
 #include "hall_dll.h"
 #include "test_support.h"
@@ -300,37 +302,117 @@ INSTANTIATE_TEST_SUITE_P(BothHalls, HallServer, ::testing::ValuesIn(HallCases())
                            return info.index == 0 ? std::string("Ostrelle") : std::string("Lanternis");
                          });
 
-// Wine's class lookup does not read per-user classes, so this one registers
-// machine-wide and removes the registration at the end.
-TEST(HallScript, CscriptCreatesThePcHallByProgIdAndCallsByName) {
-  const std::wstring dll = zvtest::ProgramFolder() + L"\\Ostrelle.dll";
-  zvtest::TempFolder temp(L"script");
-  const std::wstring script = temp / L"call.js";
-  ASSERT_TRUE(zvtest::WriteFileBytes(script,
-                                     "var code = 1;\r\n"
-                                     "try {\r\n"
-                                     "  var hall = new ActiveXObject(\"Ostrelle.PCGameLogic\");\r\n"
-                                     "  var versioned = new ActiveXObject(\"Ostrelle.PCGameLogic.1\");\r\n"
-                                     "  var a = hall.call(\"init\");\r\n"
-                                     "  var b = hall.call(\"Init\", 1, \"x\");\r\n"
-                                     "  var c = hall.call(\"nosuch\");\r\n"
-                                     "  var d = versioned.callfrom(\"INIT\", \"script\");\r\n"
-                                     "  code = (typeof a == \"undefined\" && typeof b == \"undefined\" &&\r\n"
-                                     "          typeof c == \"undefined\" && typeof d == \"undefined\") ? 0 : 2;\r\n"
-                                     "} catch (e) {\r\n"
-                                     "  WScript.Echo(\"error \" + e.message);\r\n"
-                                     "  code = 3;\r\n"
-                                     "}\r\n"
-                                     "WScript.Quit(code);\r\n"));
-  const zvtest::ProcessResult registered = zvtest::RunProcess(L"regsvr32.exe /s \"" + dll + L"\"");
-  ASSERT_EQ(registered.exitCode, 0u) << registered.output;
-  const zvtest::ProcessResult run = zvtest::RunProcess(L"cscript.exe //nologo \"" + script + L"\"", 60000);
-  const zvtest::ProcessResult removed = zvtest::RunProcess(L"regsvr32.exe /s /u \"" + dll + L"\"");
-  ASSERT_TRUE(run.finished);
+// Scripts create the PC hall by its ProgID. Wine's class lookup does not read
+// per-user classes, so the hall is registered machine-wide for the run and
+// the registration removed at the end. Wine's cscript exits 0 on an uncaught
+// error: every script catches and ends with WScript.Quit.
+class HallScript : public ::testing::Test {
+ protected:
+  zvtest::ProcessResult RunWithRegisteredHall(const std::wstring& cscript, const std::string& script) {
+    const std::wstring file = temp_ / L"script.js";
+    EXPECT_TRUE(zvtest::WriteFileBytes(file, script));
+    const std::wstring dll = zvtest::ProgramFolder() + L"\\Ostrelle.dll";
+    const zvtest::ProcessResult registered = zvtest::RunProcess(L"regsvr32.exe /s \"" + dll + L"\"");
+    EXPECT_EQ(registered.exitCode, 0u) << registered.output;
+    const zvtest::ProcessResult run = zvtest::RunProcess(L"\"" + cscript + L"\" //nologo \"" + file + L"\"", 60000);
+    const zvtest::ProcessResult removed = zvtest::RunProcess(L"regsvr32.exe /s /u \"" + dll + L"\"");
+    EXPECT_TRUE(run.finished);
+    EXPECT_EQ(removed.exitCode, 0u) << removed.output;
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Ostrelle.PCGameLogic"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID\\{5DE1DD06-F76B-4081-B0DD-56219A487050}"));
+    return run;
+  }
+
+  zvtest::TempFolder temp_{L"script"};
+};
+
+TEST_F(HallScript, CscriptCreatesThePcHallByProgIdAndCallsByName) {
+  const zvtest::ProcessResult run = RunWithRegisteredHall(L"cscript.exe", R"(
+var code = 1;
+try {
+  var hall = new ActiveXObject("Ostrelle.PCGameLogic");
+  var versioned = new ActiveXObject("Ostrelle.PCGameLogic.1");
+  var a = hall.call("init");
+  var b = hall.call("Init", 1, "x");
+  var c = hall.call("nosuch");
+  var d = versioned.callfrom("INIT", "script");
+  code = (typeof a == "undefined" && typeof b == "undefined" &&
+          typeof c == "undefined" && typeof d == "undefined") ? 0 : 2;
+} catch (e) {
+  WScript.Echo("error " + e.message);
+  code = 3;
+}
+WScript.Quit(code);
+)");
   EXPECT_EQ(run.exitCode, 0u) << run.output;
-  EXPECT_EQ(removed.exitCode, 0u) << removed.output;
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Ostrelle.PCGameLogic"));
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID\\{5DE1DD06-F76B-4081-B0DD-56219A487050}"));
+}
+
+// A game added from script with a script object, its status and information
+// read back property by property. Its game.xml and config.ini are in place
+// as an earlier run left them, so no server is needed. The hall loads
+// Quiver.dll from beside the running program, so the script runs under a
+// copy of cscript.exe with a copy of Quiver.dll and its own MD.cfg, as a host
+// program's folder has them.
+TEST_F(HallScript, ScriptAddsAGameAndReadsItsStatusAndInformation) {
+  const std::wstring gameFolder = zv::ProductFolder() + L"\\7801";
+  struct RemovedAtEnd {
+    std::wstring path;
+    ~RemovedAtEnd() { zvtest::RemoveTree(path); }
+  } removeGame{gameFolder};
+  zvtest::RemoveTree(gameFolder);
+  ASSERT_HRESULT_SUCCEEDED(zv::CreateFolderTree(gameFolder));
+  ASSERT_TRUE(zvtest::WriteFileBytes(gameFolder + L"\\game.xml",
+                                     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                     "<game7801 name=\"\xE8\x8B\xB1\xE9\x9B\x84 Hero\">\n"
+                                     "  <clients>\n"
+                                     "    <MD5-0123456789abcdef0123456789abcdef>\n"
+                                     "      <fileUrl>ZVURL1EkDu2FEdW8s=</fileUrl>\n"
+                                     "      <startupFile>bin\\hero.exe</startupFile>\n"
+                                     "    </MD5-0123456789abcdef0123456789abcdef>\n"
+                                     "  </clients>\n"
+                                     "</game7801>\n"));
+  const zv::IniFile config(gameFolder + L"\\config.ini");
+  ASSERT_HRESULT_SUCCEEDED(config.WriteInt(L"config", L"state", 3));
+  ASSERT_HRESULT_SUCCEEDED(config.WriteInt(L"download", L"progress", 40));
+
+  wchar_t system[MAX_PATH] = {};
+  ASSERT_NE(::GetSystemDirectoryW(system, MAX_PATH), 0u);
+  const std::wstring cscript = temp_ / L"cscript.exe";
+  ASSERT_TRUE(::CopyFileW((std::wstring(system) + L"\\cscript.exe").c_str(), cscript.c_str(), FALSE));
+  ASSERT_TRUE(::CopyFileW((zvtest::ProgramFolder() + L"\\Quiver.dll").c_str(), (temp_ / L"Quiver.dll").c_str(), FALSE));
+  const zv::IniFile settings(temp_ / L"MD.cfg");
+  ASSERT_HRESULT_SUCCEEDED(settings.WriteString(L"Setting", L"StorePath", temp_ / L"store"));
+  ASSERT_HRESULT_SUCCEEDED(settings.WriteString(L"Server", L"StaticContent", L"http://127.0.0.1:9"));
+
+  const zvtest::ProcessResult run = RunWithRegisteredHall(cscript, R"(
+var failures = [];
+function check(what, actual, expected) {
+  if (actual !== expected) failures.push(what + ": " + actual + " instead of " + expected);
+}
+try {
+  var hall = new ActiveXObject("Ostrelle.PCGameLogic");
+  check("added", hall.call("ONZORVANADDGAME", {id: "7801", hallid: 1000001}), -1);
+  check("added again by number", hall.call("ONZORVANADDGAME", {id: 7801, hallid: 1000001}), 0);
+
+  var status = hall.call("GETGAMESTATUS", "7801");
+  check("state", status.state, 3);
+  check("downloadstate", status.downloadstate, 0);
+  check("setupstate", status.setupstate, 0);
+  check("downloadprogress", status.downloadprogress, 40);
+  check("gamename", status.gamename, "\u82F1\u96C4 Hero");
+
+  var info = hall.call("GETGAMEINFO", "7801");
+  check("information name", info["game7801@"].name, "\u82F1\u96C4 Hero");
+  check("start file", info.game7801.clients["MD5-0123456789abcdef0123456789abcdef"].startupFile, "bin\\hero.exe");
+
+  check("unknown game's status", typeof hall.call("GETGAMESTATUS", "7899"), "undefined");
+} catch (e) {
+  failures.push("error " + e.message);
+}
+if (failures.length) WScript.Echo(failures.join("\n"));
+WScript.Quit(failures.length);
+)");
+  EXPECT_EQ(run.exitCode, 0u) << run.output;
 }
 
 }  // namespace

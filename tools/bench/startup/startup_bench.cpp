@@ -38,30 +38,66 @@ bool WriteText(const std::wstring& path, const std::string& text) {
   return file && ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
+// Two client parts, as larger games come: the setup program and an archive.
 std::string GameXml(const std::wstring& id) {
   const std::string narrowId = zv::ToUtf8(id);
+  const std::string part =
+      "      <fileUrl>ZVURL1EkDu2FEdW8s=</fileUrl>\n      <startupFile>start.exe</startupFile>\n";
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<game" + narrowId + " name=\"Game" + narrowId +
-         "\">\n  <clients>\n    <MD5-0123456789abcdef0123456789abcdef>\n"
-         "      <fileUrl>ZVURL1EkDu2FEdW8s=</fileUrl>\n      <startupFile>start.exe</startupFile>\n"
-         "    </MD5-0123456789abcdef0123456789abcdef>\n  </clients>\n</game" + narrowId + ">\n";
+         "\">\n  <clients>\n    <MD5-0123456789abcdef0123456789abcdef>\n" + part +
+         "    </MD5-0123456789abcdef0123456789abcdef>\n    <MD5-fedcba9876543210fedcba9876543210>\n" + part +
+         "    </MD5-fedcba9876543210fedcba9876543210>\n  </clients>\n</game" + narrowId + ">\n";
 }
 
-// A third of the games is installed (its start program exists), a third
-// paused half-way through its download, a third has only its information.
+// The states a box's games are in at a restart, each with the files that
+// back it, out of every 50 games.
+enum class Kind { kInstalled, kPartlyDownloaded, kDownloadStarted, kDownloaded };
+
+Kind KindOf(int index) {
+  const int slot = index % 50;
+  if (slot < 25) return Kind::kInstalled;         // start program present
+  if (slot < 35) return Kind::kPartlyDownloaded;  // paused: setup program present, archive missing
+  if (slot < 49) return Kind::kDownloadStarted;   // paused before a part finished
+  return Kind::kDownloaded;                       // both parts present, setup not run: it starts again
+}
+
+// Writes what the hall itself writes for the game's state, through the same
+// INI functions, and the files that back that state.
 void PrepareGame(int index, const std::wstring& store) {
   const std::wstring id = GameId(index);
+  const std::wstring name = L"Game" + id;
   const std::wstring folder = zv::ProductFolder() + L"\\" + id;
+  const std::wstring setup = store + L"\\Download\\" + id + L"\\" + id + L"_0.exe";
+  const std::wstring archive = store + L"\\Download\\" + id + L"\\" + id + L"_1.rar";
+  const std::wstring program = store + L"\\Games\\" + name + L"\\" + name + L"\\start.exe";
   WriteText(folder + L"\\game.xml", GameXml(id));
   const zv::IniFile config(folder + L"\\config.ini");
-  if (index % 3 == 0) {
-    const std::wstring name = L"Game" + id;
-    const std::wstring program = store + L"\\Games\\" + name + L"\\" + name + L"\\start.exe";
-    WriteText(program, "MZ");
-    config.WriteString(L"config", L"startup", program);
-    config.WriteInt(L"config", L"state", 6);
-  } else if (index % 3 == 1) {
-    config.WriteInt(L"download", L"progress", 40);
-    config.WriteInt(L"config", L"state", 3);
+  config.WriteString(L"config", L"detail", folder + L"\\game.xml");
+  config.WriteString(L"config", L"startup", program);
+  config.WriteString(L"config", L"setup", setup);
+  switch (KindOf(index)) {
+    case Kind::kInstalled:
+      WriteText(program, "MZ");
+      config.WriteInt(L"config", L"state", 6);
+      config.WriteInt(L"download", L"progress", 100);
+      break;
+    case Kind::kPartlyDownloaded:
+      WriteText(setup, "MZ");
+      config.WriteInt(L"config", L"state", 3);
+      config.WriteInt(L"download", L"progress", 40);
+      break;
+    case Kind::kDownloadStarted:
+      config.WriteInt(L"config", L"state", 3);
+      config.WriteInt(L"download", L"progress", 15);
+      break;
+    case Kind::kDownloaded:
+      // No real program: its run fails at once, and the game starts it again
+      // at every restart, as one whose setup was cut short does.
+      WriteText(setup, "MZ");
+      WriteText(archive, "Rar!");
+      config.WriteInt(L"config", L"state", 4);
+      config.WriteInt(L"download", L"progress", 100);
+      break;
   }
 }
 
