@@ -125,12 +125,20 @@ ComPtr<IDispatchEx> PropertyNameTable() {
   return loader.nameTable;
 }
 
+// Quiver.dll beside the program; a script client's program (the script host
+// in the system folder) has none there, so then beside this module.
+HMODULE LoadQuiverModule() {
+  HMODULE module = ::LoadLibraryExW(ProgramFilePath(L"..\\Quiver.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (module) return module;
+  return ::LoadLibraryExW(ModuleFilePath(CurrentModule(), L"..\\Quiver.dll").c_str(), nullptr,
+                          LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 }  // namespace
 
 void LoadQuiver() {
   if (!quiverModule.load()) {
-    const std::wstring path = ProgramFilePath(L"..\\Quiver.dll");
-    HMODULE module = ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    HMODULE module = LoadQuiverModule();
     if (!module) return;
     HMODULE expected = nullptr;
     if (!quiverModule.compare_exchange_strong(expected, module)) ::FreeLibrary(module);

@@ -259,19 +259,21 @@ void CGameItem::Restore() {
   zv::ComPtr<IQuiverItem> info;
   if (CGameInfoCache::Instance().GetGameInfo(gameId_, hallId_, &info)) {
     ApplyGameInfo(info);
-    const bool setupPresent = IsExistingFile(setupPath_);
     if (IsExistingFile(startupPath_)) {
       if (hallId_ == kPcHallId) {
         state = kInstalled;
       } else if (hallId_ == kEmulatorHallId) {
         state = RestoreEmulator();
       }
-    } else if (setupPresent && AllPartFilesPresent()) {
-      state = kDownloaded;
-      target_ = kRunning;
-    } else if (setupPresent || (downloadProgress_ >= 0 && downloadProgress_ <= 99)) {
-      // A setup file beside missing parts is a download cut short.
-      state = IsExistingFile(detailPath_) ? kDownloading : kNoInfo;
+    } else {
+      const bool setupPresent = IsExistingFile(setupPath_);
+      if (setupPresent && AllPartFilesPresent()) {
+        state = kDownloaded;
+        target_ = kRunning;
+      } else if (setupPresent || (downloadProgress_ >= 0 && downloadProgress_ <= 99)) {
+        // A setup file beside missing parts is a download cut short.
+        state = IsExistingFile(detailPath_) ? kDownloading : kNoInfo;
+      }
     }
   }
   target_ = std::max(target_, state);

@@ -114,7 +114,7 @@ LONG PcHallTest::AddGame(zv::HallHost& host, const std::wstring& id, int hallId,
 
 bool PcHallTest::WaitStatus(zv::HallHost& host, const std::wstring& id,
                             const std::vector<std::pair<std::wstring, std::wstring>>& fields, DWORD timeoutMs) {
-  return host.WaitForEvent(
+  return ShowSeenUnless(host.WaitForEvent(
       [&](const zv::HostEvent& event) {
         if (event.name != L"GameStatusChanged" || event.fields.count(L"p1") == 0 || event.fields.at(L"p1") != id) {
           return false;
@@ -125,17 +125,26 @@ bool PcHallTest::WaitStatus(zv::HallHost& host, const std::wstring& id,
         }
         return true;
       },
-      timeoutMs, nullptr);
+      timeoutMs, nullptr));
 }
 
 bool PcHallTest::WaitEvent(zv::HallHost& host, const std::wstring& name, const std::wstring& key,
                            const std::wstring& value, zv::HostEvent* found, DWORD timeoutMs) {
-  return host.WaitForEvent(
+  return ShowSeenUnless(host.WaitForEvent(
       [&](const zv::HostEvent& event) {
         const auto field = event.fields.find(key);
         return event.name == name && field != event.fields.end() && field->second == value;
       },
-      timeoutMs, found);
+      timeoutMs, found));
+}
+
+bool PcHallTest::ShowSeenUnless(bool waited) {
+  if (waited) return true;
+  std::lock_guard<std::mutex> guard(seenLock_);
+  std::string seen;
+  for (const SeenEvent& event : seen_) seen += zv::ToUtf8(event.event.text) + "\n";
+  ADD_FAILURE() << "the awaited event did not come; the events so far:\n" << seen;
+  return false;
 }
 
 std::vector<SeenEvent> PcHallTest::Seen(const std::wstring& name, const std::wstring& gameKey,

@@ -79,6 +79,8 @@ class PcHallTest : public ::testing::Test {
                   const std::vector<std::pair<std::wstring, std::wstring>>& fields, DWORD timeoutMs = kWaitMs);
   bool WaitEvent(zv::HallHost& host, const std::wstring& name, const std::wstring& key, const std::wstring& value,
                  zv::HostEvent* found = nullptr, DWORD timeoutMs = kWaitMs);
+  // Passes waited on; when a wait timed out, also reports every event seen.
+  bool ShowSeenUnless(bool waited);
   // Every event so far called name whose gameKey field is id.
   std::vector<SeenEvent> Seen(const std::wstring& name, const std::wstring& gameKey, const std::wstring& id);
 
