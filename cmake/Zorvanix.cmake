@@ -51,6 +51,25 @@ function(zv_typelib target idl)
   endif()
 endfunction()
 
+# zv_copy_binaries(target dir binary...): copies the binaries' files into dir
+# on every build, not only when target relinks, so a rebuilt DLL always
+# reaches the folder that loads it.
+function(zv_copy_binaries target dir)
+  if(NOT ARGN)
+    return()
+  endif()
+  set(files)
+  foreach(binary ${ARGN})
+    list(APPEND files $<TARGET_FILE:${binary}>)
+  endforeach()
+  add_custom_target(${target}_binaries
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${files} ${dir}/
+    COMMAND_EXPAND_LISTS)
+  add_dependencies(${target}_binaries ${ARGN})
+  add_dependencies(${target} ${target}_binaries)
+endfunction()
+
 # zv_wine_test(name SOURCES ... LIBS ... COPY targets ... [LABELS ...]):
 # a GoogleTest program run by CTest under Wine. Each test program gets its own
 # Program/ folder (its own MD.cfg) with copies of the product binaries it
@@ -65,11 +84,7 @@ function(zv_wine_test name)
   target_include_directories(${name} PRIVATE ${ZV_GTEST_INCLUDE} ${PROJECT_SOURCE_DIR}/tests/support)
   target_link_libraries(${name} PRIVATE ${T_LIBS} ${ZV_GTEST_MAIN} ${ZV_GTEST})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${dir})
-  foreach(dep ${T_COPY})
-    add_dependencies(${name} ${dep})
-    add_custom_command(TARGET ${name} POST_BUILD
-      COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${dep}> ${dir}/)
-  endforeach()
+  zv_copy_binaries(${name} ${dir} ${T_COPY})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()

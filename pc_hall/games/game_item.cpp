@@ -333,10 +333,26 @@ bool CGameItem::BeginSetup() {
     WriteConfig(L"setup", setupPath_);
   }
   if (IsExistingFile(startupPath_)) return true;
-  const zv::SetupRequest request = {gameId_.c_str(), setupPath_.c_str(), installFolder.c_str(), downloadedBytes_};
+  const zv::SetupRequest request = {gameId_.c_str(), setupPath_.c_str(), installFolder.c_str(), ExpectedSetupSize()};
   setupRunning_ = SUCCEEDED(setup_->StartSetup(request));
   if (setupRunning_) PostStatus();
   return false;
+}
+
+unsigned long long CGameItem::ExpectedSetupSize() const {
+  if (downloadedBytes_ > 0) return downloadedBytes_;
+  // Parts fetched before a restart: their files tell the size instead.
+  const std::wstring storePath = hall_ ? hall_->StorePath() : std::wstring();
+  unsigned long long total = 0;
+  for (size_t i = 0; i < parts_.size(); ++i) {
+    const std::wstring& local = parts_[i].localFile;
+    const std::wstring file = local.empty() ? PartFilePath(storePath, gameId_, parts_[i].name, i) : local;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (::GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data)) {
+      total += (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    }
+  }
+  return total;
 }
 
 void CGameItem::BeginUninstall() {

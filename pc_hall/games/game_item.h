@@ -112,6 +112,9 @@ class CGameItem final : public FileDownloadEvent,
   // to install.
   bool BeginSetup();
   void BeginUninstall();
+  // The size a setup's progress is measured against: the bytes downloaded
+  // since the item was created, or the part files' sizes after a restart.
+  unsigned long long ExpectedSetupSize() const;
   // Emulator games: asks the emulator manager for the game's emulator and
   // carries on at once when it is present.
   void EnsureEmulator();

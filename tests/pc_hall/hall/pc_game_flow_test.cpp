@@ -207,6 +207,26 @@ TEST_F(PcGameFlowTest, InstallsThroughItsSetupAndUninstallsBackToDownloaded) {
   EXPECT_EQ(Config(id).ReadInt(L"config", L"state", 0), 4);
 }
 
+// A game whose parts were all fetched before a restart picks up its setup on
+// its own, and its progress is measured against the parts on disk.
+TEST_F(PcGameFlowTest, AfterARestartADownloadedGameSetsItselfUpWithProgress) {
+  const std::wstring id = UseId(L"8010");
+  SetupOrders orders;
+  orders.size = 65536;
+  orders.holdMs = 1500;
+  const GameSpec game = PublishSetupGame(id, orders);
+  LeaveEarlierRun(game, 4, 100, true);
+  ASSERT_TRUE(zvtest::WriteFileBytes(SetupProgram(id), game.clients[0].body));
+  zv::HallHost& host = NewHall();
+  EXPECT_EQ(AddGame(host, id, kPcHall, Missing()), -1);
+
+  ASSERT_TRUE(WaitStatus(host, id, {{L"state", L"6"}, {L"setupstate", L"0"}}, kSetupWaitMs));
+  const auto progress = Seen(L"SetupProgress", L"p1", id);
+  EXPECT_TRUE(std::any_of(progress.begin(), progress.end(),
+                          [](const SeenEvent& seen) { return std::stoi(seen.event.fields.at(L"p2")) > 0; }));
+  EXPECT_EQ(server_.RequestCount(pchalltest::PartPath(game, false, 0)), 0u) << "nothing fetched again";
+}
+
 TEST_F(PcGameFlowTest, StartGameStartsOneCopyAtATime) {
   const std::wstring id = UseId(L"8002");
   GameSpec game = Game(id);
