@@ -129,7 +129,9 @@ void CGameItem::Init(GameHall* hall, const std::wstring& gameId, int hallId, int
   const std::wstring productFolder = hall_ ? hall_->ProductFolder() : zv::ProductFolder();
   configPath_ = ConfigIniPath(productFolder, gameId_);
   config_ = GameConfig(configPath_);
+  initializing_ = true;
   Restore();
+  initializing_ = false;
 }
 
 void CGameItem::RaiseTarget(int target) {
@@ -570,7 +572,10 @@ void CGameItem::PostStatus() {
 }
 
 bool CGameItem::OnHallThreadOrHandOff() {
-  if (!hall_ || hall_->OnHallThread()) return true;
+  // While the host adds its games one after another, a setup or a start that
+  // a restored game resumes waits for the host's message loop instead of
+  // holding the adding up.
+  if (!hall_ || (hall_->OnHallThread() && !initializing_)) return true;
   hall_->PostHallStep(gameId_);
   return false;
 }

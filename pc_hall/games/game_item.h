@@ -198,6 +198,7 @@ class CGameItem final : public FileDownloadEvent,
   int downloadProgress_ = 0;
   bool closing_ = false;
   bool emulatorListener_ = false;  // registered with the emulator manager
+  bool initializing_ = false;      // Init is restoring the game
 };
 
 }  // namespace ostrelle

@@ -167,7 +167,20 @@ std::wstring CPCGameLogic::StorePath() const {
   return storePath_;
 }
 
-void CPCGameLogic::PostStatusChanged(const std::wstring& gameId) { PostGameMessage(kGameStatusMessage, gameId); }
+void CPCGameLogic::PostStatusChanged(const std::wstring& gameId) {
+  // Reports queue up behind one status message: a host adding a thousand
+  // games at start-up then costs one posted message, not a thousand.
+  bool first = false;
+  {
+    std::lock_guard<std::mutex> guard(statusLock_);
+    first = pendingStatus_.empty();
+    pendingStatus_.push_back(gameId);
+  }
+  if (first && !::PostMessageW(WindowHandle(), kGameStatusMessage, 0, 0)) {
+    std::lock_guard<std::mutex> guard(statusLock_);
+    pendingStatus_.clear();  // no window to carry them: later reports must post again
+  }
+}
 
 void CPCGameLogic::PostHallStep(const std::wstring& gameId) { PostGameMessage(ostrelle::kHallStepMessage, gameId); }
 

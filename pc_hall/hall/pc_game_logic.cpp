@@ -1,6 +1,7 @@
 #include "pc_hall/pc_game_logic.h"
 
 #include <cwchar>
+#include <set>
 
 #include "common/hresult.h"
 #include "common/locations.h"
@@ -122,13 +123,35 @@ bool CPCGameLogic::ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LPARA
 }
 
 void CPCGameLogic::OnGameStatusMessage(WPARAM digits, LPARAM value) {
+  if (digits == 0 && value == 0) {
+    FirePendingStatus();
+  } else {
+    FireStatusOf(GameIdFromStatusMessage(digits, value));
+  }
+}
+
+void CPCGameLogic::FireStatusOf(const std::wstring& gameId) {
   std::shared_ptr<GameTableItem> game;
   {
     std::lock_guard<std::mutex> guard(gamesLock_);
-    const auto found = games_.find(GameIdFromStatusMessage(digits, value));
+    const auto found = games_.find(gameId);
     if (found != games_.end()) game = found->second;
   }
   if (game) game->FireStatusChanged();
+}
+
+void CPCGameLogic::FirePendingStatus() {
+  std::vector<std::wstring> pending;
+  {
+    std::lock_guard<std::mutex> guard(statusLock_);
+    pending.swap(pendingStatus_);
+  }
+  // Each report tells the game's status as it is now, so one per game says
+  // all that several would.
+  std::set<std::wstring> told;
+  for (const std::wstring& gameId : pending) {
+    if (told.insert(gameId).second) FireStatusOf(gameId);
+  }
 }
 
 void CPCGameLogic::OnHallStepMessage(WPARAM digits, LPARAM value) {

@@ -6,6 +6,7 @@
 #include <olectl.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/handles.h"
@@ -213,6 +214,27 @@ TEST_F(PcHallFrame, StatusMessageRebuildsTheZeroPaddedIdOnTheHallThread) {
   EXPECT_EQ(asked, std::vector<std::wstring>{L"000123"});
   EXPECT_EQ(::SendMessageW(window, CPCGameLogic::kGameStatusMessage, 3, 123), 0);
   EXPECT_EQ(asked, (std::vector<std::wstring>{L"000123", L"123"}));
+}
+
+// Reports queued from any thread ride on one status message and reach each
+// game once, in the order the games first asked, on the hall's thread.
+TEST_F(PcHallFrame, QueuedStatusReportsArriveOncePerGame) {
+  std::vector<std::wstring> asked;
+  object_->Games()[L"7"] = std::make_unique<RecordingGame>(&asked, L"7");
+  object_->Games()[L"8"] = std::make_unique<RecordingGame>(&asked, L"8");
+  std::thread engine([this] {
+    for (const wchar_t* id : {L"8", L"7", L"8", L"404", L"8"}) object_->PostStatusChanged(id);
+  });
+  engine.join();
+  MSG message;
+  size_t posted = 0;
+  while (::PeekMessageW(&message, object_->WindowHandle(), CPCGameLogic::kGameStatusMessage,
+                        CPCGameLogic::kGameStatusMessage, PM_REMOVE)) {
+    ++posted;
+    ::DispatchMessageW(&message);
+  }
+  EXPECT_EQ(posted, 1u);
+  EXPECT_EQ(asked, (std::vector<std::wstring>{L"8", L"7"}));
 }
 
 TEST(PcHallStatusId, DigitCountAndValueGiveTheId) {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "Ostrelle_h.h"
 #include "frame/com/com_object.h"
@@ -43,7 +44,8 @@ class CPCGameLogic : public zv::ComObjectRoot,
                      public ostrelle::GameHall {
  public:
   // A game's status changed: wParam = digit count of the game id, lParam =
-  // the id's value. Posted from any thread; answered on the hall's thread.
+  // the id's value; or 0 and 0 for every game queued by PostStatusChanged.
+  // Posted from any thread; answered on the hall's thread.
   static constexpr UINT kGameStatusMessage = WM_USER + 8;
 
   using Handler = zv::CommandMap<CPCGameLogic>::Handler;
@@ -96,7 +98,11 @@ class CPCGameLogic : public zv::ComObjectRoot,
  private:
   HRESULT InitCommandMap();
   HRESULT Dispatch(BSTR method, VARIANT param1, VARIANT param2, VARIANT* result);
+  // The status message names one game, or (0 digits, value 0) every game
+  // whose report PostStatusChanged queued.
   void OnGameStatusMessage(WPARAM digits, LPARAM value);
+  void FireStatusOf(const std::wstring& gameId);
+  void FirePendingStatus();
   void OnHallStepMessage(WPARAM digits, LPARAM value);
 
   std::shared_ptr<ostrelle::CGameItem> FindGame(const std::wstring& gameId) const;
@@ -124,6 +130,8 @@ class CPCGameLogic : public zv::ComObjectRoot,
   mutable std::mutex gamesLock_;  // guards games_
   GameTable games_;
   std::wstring productFolder_;
+  std::mutex statusLock_;  // guards pendingStatus_
+  std::vector<std::wstring> pendingStatus_;
   mutable std::mutex storePathLock_;  // guards storePath_
   std::wstring storePath_;
 };
