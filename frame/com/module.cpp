@@ -78,14 +78,16 @@ HRESULT ComModule::RegisterWindowClass(const wchar_t* className, WNDPROC procedu
 }
 
 void ComModule::Terminate(bool processEnding) noexcept {
+  if (processEnding) {
+    // The other threads are gone, perhaps holding locks (ours too), and other
+    // DLLs may be gone: touch nothing, the process takes everything with it.
+    for (auto& entry : typeInfos_) entry.second.detach();
+    typeLib_.detach();
+    return;
+  }
   Guard guard(lock_);
   for (const auto& name : windowClasses_) ::UnregisterClassW(name.c_str(), Instance());
   windowClasses_.clear();
-  if (processEnding) {
-    // Other DLLs may already be gone: let the references go without Release.
-    for (auto& entry : typeInfos_) entry.second.detach();
-    typeLib_.detach();
-  }
   typeInfos_.clear();
   typeLib_.reset();
 }

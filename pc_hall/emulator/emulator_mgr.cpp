@@ -89,8 +89,8 @@ EmulatorEntries ReadEmulatorEntries(const std::wstring& gameId, IQuiverItem* inf
 }
 
 CEmulatorMgr& CEmulatorMgr::Instance() {
-  static CEmulatorMgr manager;
-  return manager;
+  static CEmulatorMgr* manager = new CEmulatorMgr();  // outlives every engine callback
+  return *manager;
 }
 
 void CEmulatorMgr::SetHall(CPCGameLogic* hall) {

@@ -1,9 +1,32 @@
 #include "pc_hall_fixture.h"
 
+#include <tlhelp32.h>
+
+#include "common/handles.h"
 #include "common/locations.h"
 #include "common/text.h"
 
 namespace pchalltest {
+namespace {
+
+// Ends the processes called exeName that this process started. Explorer
+// windows opened by "OPENGAMEPATH" would otherwise outlive the test and keep
+// its output open.
+void EndChildProcesses(const wchar_t* exeName) {
+  zv::UniqueFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+    if (entry.th32ParentProcessID != ::GetCurrentProcessId() || !zv::EqualsIgnoreCase(entry.szExeFile, exeName)) {
+      continue;
+    }
+    zv::UniqueHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
+    if (process) ::TerminateProcess(process.get(), 0);
+  }
+}
+
+}  // namespace
 
 VARIANT Text(const std::wstring& text) {
   VARIANT value;
@@ -47,6 +70,7 @@ void PcHallTest::SetUp() {
 
 void PcHallTest::TearDown() {
   halls_.clear();
+  EndChildProcesses(L"explorer.exe");
   for (const std::wstring& id : ids_) zvtest::RemoveTree(GameFolder(id));
 }
 
