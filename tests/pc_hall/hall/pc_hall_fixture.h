@@ -21,22 +21,9 @@
 #include "http_server.h"
 #include "test_support.h"
 
-// The hall's command interface as its type library lays it out: IDispatch's
-// methods, then call and callfrom. Called through the vtable so the exact
-// HRESULT and an untouched result reach the test (late binding through the
-// type information would turn failures into DISP_E_EXCEPTION). Outside any
-// anonymous namespace: the compiler would take a local abstract class to have
-// no implementation at all and bind its calls statically.
-struct PcGameLogicCalls : public IDispatch {
-  virtual HRESULT STDMETHODCALLTYPE call(BSTR method, VARIANT param1, VARIANT param2, VARIANT* result) = 0;
-  virtual HRESULT STDMETHODCALLTYPE callfrom(BSTR method, BSTR froms, VARIANT param1, VARIANT param2,
-                                             VARIANT* result) = 0;
-};
-
 namespace pchalltest {
 
 constexpr DWORD kWaitMs = 20000;
-constexpr IID kIidPcGameLogic = {0xA30F6B61, 0x256F, 0x4C1C, {0x92, 0x8E, 0xEA, 0x36, 0xA3, 0x1A, 0xF3, 0xC4}};
 // Written into a result before a call to prove the call left it alone.
 constexpr LONG kSentinel = 0x5A5A;
 
@@ -68,7 +55,7 @@ class PcHallTest : public ::testing::Test {
   zv::HallHost& NewHall();
   void CloseHalls();
 
-  // Calls through the vtable; frees param1 and param2.
+  // Calls "call" as the host does; frees param1 and param2.
   HRESULT Call(zv::HallHost& host, const std::wstring& method, VARIANT param1, VARIANT param2, VARIANT* result);
   // The VT_I2 answer of a yes/no command, or kSentinel when result was left alone.
   LONG Ask(zv::HallHost& host, const std::wstring& method, const std::wstring& id);
