@@ -84,11 +84,6 @@ std::wstring FullPath(const std::wstring& path) {
   return SUCCEEDED(hr) ? full : std::wstring();
 }
 
-std::wstring FolderOf(const std::wstring& path) {
-  const size_t slash = path.find_last_of(L'\\');
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
 std::wstring UniqueCandidate(const std::wstring& target, int number) {
   const size_t slash = target.find_last_of(L'\\');
   const size_t dot = target.find_last_of(L'.');
@@ -142,7 +137,7 @@ HRESULT ResolveDownloadPaths(const std::wstring& url, const std::wstring& savePa
 
 HRESULT PlaceFinishedFile(const std::wstring& temp, const std::wstring& target, bool replace,
                           std::wstring* finalPath) {
-  RETURN_IF_FAILED(CreateFolderTree(FolderOf(target)));
+  RETURN_IF_FAILED(CreateFolderTree(zv::FolderOf(target)));
   if (replace) {
     RETURN_IF_WIN32_BOOL_FALSE(::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING));
     *finalPath = target;

@@ -81,11 +81,6 @@ void FitInt32(int64_t* size, int64_t* completed) {
   }
 }
 
-std::wstring FolderOf(const std::wstring& path) {
-  const size_t slash = path.find_last_of(L'\\');
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
 void WaitPumpingSentMessages(HANDLE thread) {
   while (::MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
     MSG message;
@@ -259,7 +254,7 @@ void Engine::RunJob(DownloadJob& job) {
     Report(job, FileDownloadStatus::kCancelled, 0, 0, 0, plannedPath);
     return;
   }
-  if (FAILED(job.pathResult) || job.wideUrl.empty() || FAILED(CreateFolderTree(FolderOf(job.paths.temp)))) {
+  if (FAILED(job.pathResult) || job.wideUrl.empty() || FAILED(CreateFolderTree(zv::FolderOf(job.paths.temp)))) {
     Report(job, FileDownloadStatus::kFailed, 0, 0, 0, plannedPath);
     return;
   }

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "common/handles.h"
+#include "common/locations.h"
 #include "common/text.h"
 
 namespace zv::fetchwell {
@@ -13,20 +14,6 @@ namespace {
 constexpr char kMagic[] = "fetchwell-partial 1";
 constexpr DWORD kMaxRecordBytes = 64 * 1024;
 constexpr size_t kMaxSegments = 16;
-
-bool ReadSmallFile(const std::wstring& path, std::string* bytes) {
-  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  LARGE_INTEGER size = {};
-  if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 || size.QuadPart > kMaxRecordBytes) {
-    return false;
-  }
-  bytes->resize(static_cast<size_t>(size.QuadPart));
-  DWORD read = 0;
-  return ::ReadFile(file.get(), &(*bytes)[0], static_cast<DWORD>(bytes->size()), &read, nullptr) &&
-         read == bytes->size();
-}
 
 // Segments must tile [0, size) in order, each within its own bounds.
 bool SegmentsAreConsistent(const PartialRecord& record) {
@@ -49,7 +36,7 @@ std::wstring RecordPathFor(const std::wstring& tempPath) { return tempPath + L".
 
 bool LoadPartialRecord(const std::wstring& path, PartialRecord* record) {
   std::string bytes;
-  if (!ReadSmallFile(path, &bytes)) return false;
+  if (FAILED(ReadWholeFile(path, kMaxRecordBytes, &bytes)) || bytes.empty()) return false;
   std::istringstream lines(bytes);
   std::string line;
   if (!std::getline(lines, line) || line != kMagic) return false;

@@ -43,11 +43,6 @@ bool ToCodePageExact(const std::wstring& text, std::string* narrow) {
   return FromCodePage(*narrow) == text;
 }
 
-std::wstring FolderOf(const std::wstring& path) {
-  const size_t separator = path.find_last_of(L'\\');
-  return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
-}
-
 std::wstring LastComponent(const std::string& narrowPath) {
   const size_t separator = narrowPath.find_last_of("\\/");
   return FromCodePage(separator == std::string::npos ? narrowPath : narrowPath.substr(separator + 1));
@@ -155,7 +150,7 @@ void CEmulatorMgr::RequestArchiveLocked(const std::wstring& name, Record& record
     Trace(L"CEmulatorMgr: %ls cannot be fetched to %ls in this code page", record.url.c_str(), archive.c_str());
     return;
   }
-  CreateFolderTree(FolderOf(archive));
+  CreateFolderTree(zv::FolderOf(archive));
   const FileDownloadSetting setting = {url.c_str(), 2, 1, 0, savePath.c_str()};
   // The engine never reports from inside DownloadFile, so the lock may stay held.
   record.downloadRunning = CFileDownloadManager::DownloadFile(this, &setting) == 0;

@@ -14,7 +14,7 @@ bool EndsWithIgnoreCase(const std::wstring& text, const std::wstring& tail) {
 }
 
 // The folder of path; a drive root keeps its backslash ("C:\").
-std::wstring FolderOf(const std::wstring& path) {
+std::wstring WorkingFolderOf(const std::wstring& path) {
   const size_t slash = path.find_last_of(L"\\/");
   if (slash == std::wstring::npos) return std::wstring();
   const bool driveRoot = slash == 2 && path[1] == L':';
@@ -39,7 +39,7 @@ bool GameProcess::IsRunning() const { return processId_ != 0 && IsProcessRunning
 HRESULT GameProcess::Start(const std::wstring& startupPath, const std::wstring& arguments) {
   RETURN_HR_IF(E_INVALIDARG, startupPath.empty());
   if (IsRunning()) return S_FALSE;
-  const std::wstring workingFolder = FolderOf(startupPath);
+  const std::wstring workingFolder = WorkingFolderOf(startupPath);
   // A blank in an unquoted program path would let Windows try "C:\Program"
   // and the like first; paths without one keep their plain form.
   const bool needsQuotes = startupPath.find_first_of(L" \t") != std::wstring::npos;

@@ -13,11 +13,6 @@
 namespace ostrelle {
 namespace {
 
-std::wstring FolderOf(const std::wstring& path) {
-  const size_t slash = path.find_last_of(L'\\');
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
 }  // namespace
 
 CGameInfoCache::CGameInfoCache() : productFolder_(zv::ProductFolder()) {}
@@ -64,7 +59,7 @@ void CGameInfoCache::RequestInfoFile(const std::wstring& gameId, int hallId) {
   const std::string url = zv::ToCodePage(InfoUrl(gameId, hallId));
   const std::wstring target = GameXmlPath(productFolder_, gameId);
   const std::string targetAnsi = zv::ToCodePage(target);
-  zv::CreateFolderTree(FolderOf(target));
+  zv::CreateFolderTree(zv::FolderOf(target));
   {
     std::lock_guard<std::mutex> guard(lock_);
     pending_.emplace(url, gameId);

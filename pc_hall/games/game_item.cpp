@@ -27,17 +27,6 @@ constexpr DWORD kCloseWaitMs = 30000;
 // this can only be a cycle.
 constexpr int kMaxRestoreDepth = 4;
 
-bool IsExistingFile(const std::wstring& path) {
-  if (path.empty()) return false;
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::wstring FolderOf(const std::wstring& path) {
-  const size_t slash = path.find_last_of(L'\\');
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
 zv::UniqueVariant TextVariant(const std::wstring& text) {
   zv::UniqueVariant value;
   value->bstrVal = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
@@ -261,20 +250,20 @@ void CGameItem::Restore() {
   zv::ComPtr<IQuiverItem> info;
   if (CGameInfoCache::Instance().GetGameInfo(gameId_, hallId_, &info)) {
     ApplyGameInfo(info);
-    if (IsExistingFile(startupPath_)) {
+    if (zv::FileExists(startupPath_)) {
       if (hallId_ == kPcHallId) {
         state = kInstalled;
       } else if (hallId_ == kEmulatorHallId) {
         state = RestoreEmulator();
       }
     } else {
-      const bool setupPresent = IsExistingFile(setupPath_);
+      const bool setupPresent = zv::FileExists(setupPath_);
       if (setupPresent && AllPartFilesPresent()) {
         state = kDownloaded;
         target_ = kRunning;
       } else if (setupPresent || (downloadProgress_ >= 0 && downloadProgress_ <= 99)) {
         // A setup file beside missing parts is a download cut short.
-        state = IsExistingFile(detailPath_) ? kDownloading : kNoInfo;
+        state = zv::FileExists(detailPath_) ? kDownloading : kNoInfo;
       }
     }
   }
@@ -330,11 +319,11 @@ bool CGameItem::BeginSetup() {
   if (parts_.empty()) return true;
   if (!EnsureSetupObject()) return false;
   const std::wstring installFolder = InstallFolder(hall_ ? hall_->StorePath() : std::wstring(), gameId_, gameName_);
-  if (IsExistingFile(parts_[0].localFile)) {
+  if (zv::FileExists(parts_[0].localFile)) {
     setupPath_ = parts_[0].localFile;
     WriteConfig(L"setup", setupPath_);
   }
-  if (IsExistingFile(startupPath_)) return true;
+  if (zv::FileExists(startupPath_)) return true;
   const zv::SetupRequest request = {gameId_.c_str(), setupPath_.c_str(), installFolder.c_str(), ExpectedSetupSize()};
   setupRunning_ = SUCCEEDED(setup_->StartSetup(request));
   if (setupRunning_) PostStatus();
@@ -401,7 +390,7 @@ bool CGameItem::CopyPackage() {
   SetDownloading(false);
   std::wstring source = setupPath_;
   if (source.empty() && !parts_.empty()) source = parts_[0].localFile;
-  if (!IsExistingFile(source)) return false;
+  if (!zv::FileExists(source)) return false;
   // The package name becomes a file name in the ROM folder: never a path.
   const std::wstring packageName = PackageName();
   const std::wstring romFolder = zv::CEmulatorMgr::Instance().GetRomFolder(gameId_, info_.get());
@@ -481,8 +470,8 @@ void CGameItem::DeleteDownloads() {
   Scope scope(*this);
   const std::wstring storePath = hall_ ? hall_->StorePath() : std::wstring();
   if (!storePath.empty()) RemoveTree(zv::Format(L"%ls\\Download\\%ls\\", storePath.c_str(), gameId_.c_str()));
-  if (IsExistingFile(configPath_)) RemoveTree(FolderOf(configPath_));
-  if (hallId_ == kPcHallId && IsExistingFile(startupPath_)) {
+  if (zv::FileExists(configPath_)) RemoveTree(zv::FolderOf(configPath_));
+  if (hallId_ == kPcHallId && zv::FileExists(startupPath_)) {
     const std::wstring installed = InstalledGameFolder(startupPath_);
     if (!installed.empty()) RemoveTree(installed);
   }
@@ -504,7 +493,7 @@ bool CGameItem::StartDownload() {
   bool allPresent = true;
   for (size_t i = 0; i < parts_.size(); ++i) {
     const std::wstring file = PartFilePath(storePath, gameId_, parts_[i].name, i);
-    if (IsExistingFile(file)) {
+    if (zv::FileExists(file)) {
       if (parts_[i].localFile.empty()) parts_[i].localFile = file;
       continue;
     }
@@ -512,7 +501,7 @@ bool CGameItem::StartDownload() {
     if (parts_[i].url.empty() || parts_[i].wanted) continue;
     SetDownloading(true);
     SetState(kDownloading);
-    zv::CreateFolderTree(FolderOf(file));
+    zv::CreateFolderTree(zv::FolderOf(file));
     const std::string target = zv::ToCodePage(file);
     const FileDownloadSetting setting = {parts_[i].url.c_str(), 0, 1, 1, target.c_str()};
     if (RequestDownload(this, setting) == 0) {
@@ -528,14 +517,14 @@ bool CGameItem::StartDownload() {
 bool CGameItem::AllPartFilesPresent() const {
   const std::wstring storePath = hall_ ? hall_->StorePath() : std::wstring();
   for (size_t i = 0; i < parts_.size(); ++i) {
-    if (!IsExistingFile(PartFilePath(storePath, gameId_, parts_[i].name, i))) return false;
+    if (!zv::FileExists(PartFilePath(storePath, gameId_, parts_[i].name, i))) return false;
   }
   return true;
 }
 
 bool CGameItem::AllLocalFilesPresent() const {
   return std::all_of(parts_.begin(), parts_.end(),
-                     [](const DownloadPart& part) { return IsExistingFile(part.localFile); });
+                     [](const DownloadPart& part) { return zv::FileExists(part.localFile); });
 }
 
 bool CGameItem::AnyPartWanted() const {

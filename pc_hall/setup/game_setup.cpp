@@ -72,11 +72,6 @@ unsigned long long FileSize(const std::wstring& path) {
   return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-bool IsExistingFile(const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // Waits for handle while answering messages other threads send to this one,
 // so a worker inside SendMessageW can finish.
 void WaitAnsweringSentMessages(HANDLE handle) {
@@ -222,7 +217,7 @@ void CGameSetup::WatchFolder(HANDLE folder, const std::wstring& gamesFolder, HAN
       const std::wstring fullName =
           gamesFolder + L"\\" + std::wstring(record->FileName, nameBytes / sizeof(wchar_t));
       // A file's size is taken once, when writing moves on to another file.
-      if (record->Action == FILE_ACTION_MODIFIED && IsExistingFile(fullName) &&
+      if (record->Action == FILE_ACTION_MODIFIED && zv::FileExists(fullName) &&
           !EqualsIgnoreCase(fullName, lastCounted)) {
         observedSize_ += FileSize(lastCounted);
         lastCounted = fullName;

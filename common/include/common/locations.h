@@ -37,6 +37,10 @@ HRESULT CreateFolderTree(const std::wstring& path);
 std::wstring RemoveTrailingBackslash(std::wstring path);
 std::wstring CombinePath(const std::wstring& folder, const std::wstring& name);
 bool PathExists(const std::wstring& path);
+// An existing file, not a folder.
+bool FileExists(const std::wstring& path);
+// The path up to its last backslash; empty when it has none.
+std::wstring FolderOf(const std::wstring& path);
 // Reads a whole file into bytes; files larger than maxBytes are refused with
 // ERROR_FILE_TOO_LARGE.
 HRESULT ReadWholeFile(const std::wstring& path, size_t maxBytes, std::string* bytes);
